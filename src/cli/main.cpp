@@ -1,0 +1,2 @@
+#include <cstdio>
+int main() { std::puts("korvane-cli"); return 0; }
