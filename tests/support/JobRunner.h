@@ -1,0 +1,75 @@
+// Runs a converter job to its end on the test's main thread, recording its
+// events in order, and records message boxes.
+#pragma once
+
+#include "AVConverter.h"
+#include "Messages.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QStringList>
+#include <mutex>
+
+namespace korvane::test {
+
+struct JobEvents
+{
+    QStringList order; // "progress" (deduplicated runs), "stopped", "complete", "failed", "finished"
+    int progressCount = 0;
+    bool finished = false;
+};
+
+// Attaches recorders to the converter's events.
+inline void Record(TAVConverter& c, JobEvents& ev)
+{
+    c.OnProgress = [&ev](TAVConverter*) {
+        ++ev.progressCount;
+        if (ev.order.isEmpty() || ev.order.last() != "progress")
+            ev.order << "progress";
+    };
+    c.OnStopped = [&ev](TAVConverter*) { ev.order << "stopped"; };
+    c.OnComplete = [&ev](TAVConverter*) { ev.order << "complete"; };
+    c.OnFailed = [&ev](TAVConverter*) { ev.order << "failed"; };
+    c.OnFinished = [&ev](TAVConverter*) {
+        ev.order << "finished";
+        ev.finished = true;
+    };
+}
+
+// Processes events until the job has finished or the timeout passed.
+inline bool WaitFinished(const JobEvents& ev, int timeoutMs = 60000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!ev.finished && timer.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return ev.finished;
+}
+
+// Records every message box shown while it lives.
+class MessageRecorder
+{
+public:
+    MessageRecorder()
+    {
+        m_old = MessageService::Install([this](MessageKind, const QString&, const QString& text) {
+            std::lock_guard lock(m_lock);
+            m_texts << text;
+            return true;
+        });
+    }
+    ~MessageRecorder() { MessageService::Install(m_old); }
+    QStringList Texts()
+    {
+        QCoreApplication::processEvents(); // boxes posted from workers
+        std::lock_guard lock(m_lock);
+        return m_texts;
+    }
+
+private:
+    std::mutex m_lock;
+    QStringList m_texts;
+    MessageService::Handler m_old;
+};
+
+} // namespace korvane::test
