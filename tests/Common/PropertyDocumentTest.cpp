@@ -145,12 +145,15 @@ public:
                               {QStringLiteral("-i"), QStringLiteral("de_DE"), QStringLiteral("-f"),
                                QStringLiteral("UTF-8"), dir + QStringLiteral("/de_DE.UTF-8")}) == 0) {
             qputenv("LOCPATH", dir.toUtf8());
+            m_setLocPath = true;
             std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
         }
     }
     ~CommaLocale()
     {
         std::setlocale(LC_NUMERIC, m_oldC.c_str());
+        if (m_setLocPath)
+            qunsetenv("LOCPATH");
         QLocale::setDefault(m_oldQt);
     }
     static bool CommaInC()
@@ -163,6 +166,7 @@ public:
 private:
     QLocale m_oldQt;
     std::string m_oldC;
+    bool m_setLocPath = false;
 };
 
 } // namespace
