@@ -30,7 +30,8 @@ int FirstPublishedProperty();
 // The declared default of a property of object, when it has one.
 bool DeclaredDefaultOf(const QObject* object, const QMetaProperty& prop, QVariant* value);
 
-// Delphi-style time zero: a date/time whose date part equals it has no date.
+// Day zero of stored date/time values (1899-12-30): a value on that day is a
+// time alone, written without date.
 QDate ZeroDate();
 
 // Texts that XML 1.0 cannot carry (control characters other than tab, line

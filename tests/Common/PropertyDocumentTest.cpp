@@ -522,6 +522,29 @@ TEST(PropertyDocumentRead, SetterValidationStillApplies)
                                             "pass number can be only 0, 1 or 2"}));
 }
 
+// ---- the settings object itself
+
+TEST(ConversionSettings, AssignAndSetConvertOptionsCopy)
+{
+    TConversionSettings a;
+    a.SetSourceFile(QStringLiteral("/a.avi"));
+    a.SetSourceType(TConversionSettings::stDvd);
+    a.SetSourceFileSize(5);
+    a.ConvertOptions()->m_outputFormat = QStringLiteral("mp4");
+    TConversionSettings b;
+    TAVConvertOptions* owned = b.ConvertOptions();
+    b.Assign(&a);
+    EXPECT_EQ(b.SourceFile(), QStringLiteral("/a.avi"));
+    EXPECT_EQ(b.SourceType(), TConversionSettings::stDvd);
+    EXPECT_EQ(b.SourceFileSize(), 5);
+    EXPECT_EQ(b.ConvertOptions(), owned); // the owned tree is filled, not replaced
+    EXPECT_EQ(owned->m_outputFormat, QStringLiteral("mp4"));
+    a.ConvertOptions()->m_outputFormat = QStringLiteral("avi");
+    EXPECT_EQ(owned->m_outputFormat, QStringLiteral("mp4"));
+    TAVConvertOptions other;
+    EXPECT_THROW(b.Assign(&other), EEngineError);
+}
+
 // ---- files
 
 TEST(PropertyDocumentFile, IndentedUtf8RoundTrip)
