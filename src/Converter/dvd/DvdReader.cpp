@@ -5,6 +5,7 @@
 #include <dvdnav/dvdnav.h>
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace korvane::dvd {
 
@@ -33,7 +34,7 @@ const dvdnav_logger_cb kNavLogger{&NavLog};
 std::unique_ptr<TDvdReader> TDvdReader::Open(const QString& path)
 {
     const QByteArray native = QFile::encodeName(path);
-    if (native.isEmpty())
+    if (native.isEmpty() || !QFileInfo::exists(path))
         return nullptr;
     dvdnav_t* nav = nullptr;
     if (dvdnav_open2(&nav, nullptr, &kNavLogger, native.constData()) != DVDNAV_STATUS_OK) {

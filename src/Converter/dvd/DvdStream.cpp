@@ -35,7 +35,6 @@ std::unique_ptr<TDvdStream> TDvdStream::Create(const TDvdTitle& title, int first
         if (!stream->StartAt(last + 1, block, &index))
             throw EEngineError("Can not start chapter");
         stream->m_endBlock = index;
-        stream->m_reader->Stop();
     }
     if (!stream->StartAt(first, block, &index))
         throw EEngineError("Can not start chapter");
@@ -66,7 +65,7 @@ bool TDvdStream::StartAt(int chapter, uint8_t* block, uint32_t* index)
             const std::optional<TBlockPosition> position = m_reader->Position();
             if (!position || m_reader->Chapter() != chapter)
                 return false;
-            *index = position->Block;
+            *index = m_lastBlock = position->Block;
             return true;
         }
         case TBlockResult::brChanged: continue;
@@ -91,7 +90,7 @@ TDvdStream::TNext TDvdStream::NextBlock(uint8_t* block, uint32_t* index)
                 return TNext::nError;
             if (position->Block < m_startBlock || position->Block >= m_endBlock)
                 return TNext::nEnd;
-            *index = position->Block;
+            *index = m_lastBlock = position->Block;
             return TNext::nBlock;
         }
         case TBlockResult::brChanged: continue;
@@ -135,6 +134,19 @@ int64_t TDvdStream::Read(void* buffer, int64_t count)
 
 int64_t TDvdStream::Size() { return (static_cast<int64_t>(m_endBlock) - m_startBlock) * kBlockSize; }
 
+TDvdStream::TForward TDvdStream::ReadForward(uint32_t target, uint8_t* block)
+{
+    for (;;) {
+        uint32_t index = 0;
+        if (NextBlock(block, &index) != TNext::nBlock)
+            return TForward::fFailed;
+        if (index == target)
+            return TForward::fReached;
+        if (index > target)
+            return TForward::fOvershot;
+    }
+}
+
 // Positions the reader so that the next block it delivers follows target,
 // and puts target's block into block.
 bool TDvdStream::SeekToBlock(uint32_t target, uint8_t* block)
@@ -142,20 +154,30 @@ bool TDvdStream::SeekToBlock(uint32_t target, uint8_t* block)
     uint32_t index = 0;
     if (target == m_startBlock)
         return StartAt(m_firstChapter, block, &index) && index == target;
-    // a reader that has run off the title must be back in it to seek
-    if (m_reader->Chapter() < 0 && !StartAt(m_firstChapter, block, &index))
-        return false;
-    if (!m_reader->SeekBlock(target))
-        return false;
-    // the reader lands at or before the target: read forward to it, with
-    // the chapter it landed in as the current one
-    m_currentChapter = std::max(m_reader->Chapter(), m_firstChapter);
-    for (;;) {
-        if (NextBlock(block, &index) != TNext::nBlock || index > target)
+    // a short way ahead is read rather than sought: cheaper, and libdvdnav
+    // ignores a jump into the navigation unit it is reading
+    if (!m_ended && m_lastBlock < target && target - m_lastBlock <= kReadAheadBlocks)
+        return ReadForward(target, block) == TForward::fReached;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // a reader that has run off the title, or that missed the target,
+        // starts the range again and jumps from there
+        if (attempt > 0 || m_ended || m_reader->Chapter() < 0) {
+            if (!StartAt(m_firstChapter, block, &index))
+                return false;
+        }
+        if (!m_reader->SeekBlock(target))
             return false;
-        if (index == target)
+        // the reader lands at or before the target: read forward to it, with
+        // the chapter it landed in as the current one
+        m_currentChapter = std::max(m_reader->Chapter(), m_firstChapter);
+        const TForward result = ReadForward(target, block);
+        if (result == TForward::fReached)
             return true;
+        if (result == TForward::fFailed)
+            return false;
     }
+    // the jump keeps missing: read the range from its start
+    return StartAt(m_firstChapter, block, &index) && ReadForward(target, block) == TForward::fReached;
 }
 
 int64_t TDvdStream::Seek(int64_t offset, TSeekOrigin origin)

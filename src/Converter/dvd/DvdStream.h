@@ -45,6 +45,9 @@ public:
 
 private:
     enum class TNext { nBlock, nEnd, nError };
+    enum class TForward { fReached, fOvershot, fFailed };
+    // Forward seeks up to this far are done by reading.
+    static constexpr uint32_t kReadAheadBlocks = 256;
 
     TDvdStream(std::unique_ptr<TDvdReader> reader, const TDvdTitle& title, int first, int last, int angle);
     // Starts chapter and reads its first block; index receives its position.
@@ -52,6 +55,8 @@ private:
     // The next block of the range, applying the chapter and position bounds.
     TNext NextBlock(uint8_t* block, uint32_t* index);
     bool SeekToBlock(uint32_t target, uint8_t* block);
+    // Reads up to target; block receives target's block when reached.
+    TForward ReadForward(uint32_t target, uint8_t* block);
 
     std::unique_ptr<TDvdReader> m_reader;
     int m_title;
@@ -62,6 +67,7 @@ private:
     uint32_t m_startBlock = 0; // position of the range's first block
     uint32_t m_endBlock = 0;   // position just past the range
     int m_currentChapter = 0;  // chapter last seen while reading
+    uint32_t m_lastBlock = 0;  // position of the block read last
     int64_t m_position = 0;    // bytes from the start of the range
     bool m_ended = false;      // the range has been read to its end
     bool m_failed = false;     // the disc failed; reads report an error until a seek
