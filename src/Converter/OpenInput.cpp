@@ -3,6 +3,7 @@
 #include "AVConverter.h"
 #include "AVLib.h"
 #include "Engine.h"
+#include "StreamProtocol.h"
 
 #include <cmath>
 
@@ -100,6 +101,12 @@ void TakeVideoParameters(TAVConverter& c, TAVConvertOptions& o, AVFormatContext*
         st->discard = static_cast<AVDiscard>(v->VideoDiscard);
 }
 
+// Keeps an in-process stream source alive until its format context is closed.
+struct StreamResource : InputResource
+{
+    std::unique_ptr<TStreamInput> input;
+};
+
 } // namespace
 
 void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
@@ -126,8 +133,24 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
     AddPrivateOptions(e, e.forcedInput ? &e.forcedInput->priv_class : nullptr, &options.p);
 
     InputEntry entry;
+    const AVInputFormat* format = e.forcedInput;
+    if (IsStreamSource(fileName)) {
+        auto resource = std::make_unique<StreamResource>();
+        try {
+            resource->input = AttachStreamSource(fileName, raw);
+        } catch (...) {
+            avformat_free_context(raw);
+            throw;
+        }
+        if (!format && fileName.endsWith(QLatin1String(".vob"), Qt::CaseInsensitive))
+            format = av_find_input_format("mpeg");
+        // subtitle streams of a disc title show up late
+        av_dict_set(&options.p, "probesize", "20000000", 0);
+        av_dict_set(&options.p, "analyzeduration", "20000000", 0);
+        entry.resource = std::move(resource);
+    }
     // the open frees the context itself when it fails
-    const int ret = avformat_open_input(&raw, fileName.toUtf8().constData(), e.forcedInput, &options.p);
+    const int ret = avformat_open_input(&raw, fileName.toUtf8().constData(), format, &options.p);
     if (ret < 0)
         throw EEngineError(QStringLiteral("Could not open file:%1!").arg(ret).toStdString());
     entry.ctx.reset(raw);

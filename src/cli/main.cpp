@@ -4,6 +4,8 @@
 #include "Messages.h"
 #include "PropertyPath.h"
 #include "FFmpeg.h"
+#include "StreamProtocol.h"
+#include "dvd/DvdSource.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -27,7 +29,9 @@ void PrintUsage(FILE* to)
         "  --version                 program and media library versions\n"
         "  --help                    this text\n"
         "  convert SOURCE... -o OUTPUT [options]\n"
-        "                            convert the sources into one output file\n"
+        "                            convert the sources into one output file; a source\n"
+        "                            dvd:PATH is a DVD title (drive, VIDEO_TS folder or ISO)\n"
+        "  dvd PATH                  list the titles of a DVD (number, duration, chapters, angles)\n"
         "\n"
         "Options of convert:\n"
         "  -o, --output FILE         output file (its name chooses the container)\n"
@@ -38,6 +42,9 @@ void PrintUsage(FILE* to)
         "  --start SECONDS           start position in the sources\n"
         "  --end SECONDS             end position in the sources\n"
         "  --filter TEXT             video filter description\n"
+        "  --title N                 DVD title to convert (dvd: sources)\n"
+        "  --chapters A-B            DVD chapter range (default: all)\n"
+        "  --angle K                 DVD angle (default 1)\n"
         "  --overwrite               replace an existing output file\n"
         "  --quiet                   no progress lines\n",
         to);
@@ -84,6 +91,7 @@ int RunConvert(QCoreApplication& app, const QStringList& args)
     TAVConvertOptions* o = converter->ConvertOptions();
     ConvertJob job;
     int64_t startUs = -1, endUs = -1;
+    int title = 0, angle = 1, firstChapter = 1, lastChapter = 0;
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
         auto next = [&](QString* value) {
@@ -119,6 +127,15 @@ int RunConvert(QCoreApplication& app, const QStringList& args)
             if (!next(&value))
                 return UsageError("--filter needs a text");
             o->FilterOptions()->m_videoFilters = value;
+        } else if (a == "--title" || a == "--angle") {
+            bool ok = false;
+            const int n = next(&value) ? value.toInt(&ok) : 0;
+            if (!ok || n < 1)
+                return UsageError(a + " needs a number from 1");
+            (a == "--title" ? title : angle) = n;
+        } else if (a == "--chapters") {
+            if (!next(&value) || !dvd::ParseChapterRange(value, &firstChapter, &lastChapter))
+                return UsageError("--chapters needs a range A-B");
         } else if (a == "--overwrite") {
             job.overwrite = true;
         } else if (a == "--quiet") {
@@ -139,8 +156,22 @@ int RunConvert(QCoreApplication& app, const QStringList& args)
         o->m_startTime = startUs;
     if (endUs >= 0)
         o->m_recordingTime = endUs - std::max<int64_t>(startUs, 0);
+    QStringList inputs;
+    for (const QString& s : job.sources) {
+        if (!s.startsWith("dvd:"))
+            continue;
+        if (title < 1)
+            return UsageError("a dvd: source needs --title N");
+        try {
+            const dvd::TDvdSource source = dvd::OpenDvdSource(s.mid(4), title, firstChapter, lastChapter, angle);
+            inputs << source.Name + ".vob";
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "korvane-cli: %s: %s\n", qPrintable(s), e.what());
+            return kExitFailed;
+        }
+    }
     for (const QString& s : job.sources)
-        if (!s.contains(':') || QFileInfo::exists(s)) {
+        if (!s.startsWith("dvd:")) {
             if (!QFileInfo(s).isFile()) {
                 std::fprintf(stderr, "korvane-cli: %s: no such file\n", qPrintable(s));
                 return kExitFailed;
@@ -150,7 +181,10 @@ int RunConvert(QCoreApplication& app, const QStringList& args)
         std::fprintf(stderr, "korvane-cli: %s exists (use --overwrite to replace it)\n", qPrintable(job.output));
         return kExitFailed;
     }
-    converter->SetInputFiles(job.sources);
+    for (const QString& s : job.sources)
+        if (!s.startsWith("dvd:"))
+            inputs << s;
+    converter->SetInputFiles(inputs);
     converter->SetOutputFiles({job.output});
 
     bool failed = false;
@@ -181,6 +215,23 @@ int RunConvert(QCoreApplication& app, const QStringList& args)
     return kExitOk;
 }
 
+int RunDvdList(const QStringList& args)
+{
+    if (args.size() != 1)
+        return UsageError("dvd needs one PATH (drive, VIDEO_TS folder or ISO image)");
+    try {
+        const dvd::TDvdDisc disc = dvd::ListDvdTitles(args[0]);
+        std::printf("%s [%s]\n", qPrintable(disc.Path), qPrintable(disc.VolumeLabel));
+        for (const dvd::TDvdTitle& t : disc.Titles)
+            std::printf("title %d  %02d:%02d:%02d  chapters %d  angles %d\n", t.Number, t.Hours, t.Minutes,
+                        t.Seconds, int(t.Chapters.size()), t.AngleCount);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "korvane-cli: %s: %s\n", qPrintable(args[0]), e.what());
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -206,5 +257,7 @@ int main(int argc, char** argv)
     }
     if (command == "convert")
         return RunConvert(app, args);
+    if (command == "dvd")
+        return RunDvdList(args);
     return UsageError("unknown command " + command);
 }
