@@ -463,3 +463,25 @@ TEST(FilterGraph, HardSubtitlesAtANastyPathRender)
         EXPECT_GT(MaxDifference(ours, in), 0) << "no subtitle drawn";
     }
 }
+
+// The standard filter's fixed element order, with a quarter turn at the end:
+// the box is drawn before the picture turns.
+TEST(FilterGraph, StandardFilterExampleMatchesTheToolsChain)
+{
+    const Picture in = Pattern(320, 240, AV_PIX_FMT_YUV420P);
+    const Picture ours = Translate(QStringLiteral("vflip,hflip,drawbox=10:20:100:50:Red,negate,rotate=90"), in);
+    ASSERT_TRUE(ours.error.isEmpty()) << ours.error.toStdString();
+    EXPECT_EQ(ours.width, 240);
+    EXPECT_EQ(ours.height, 320);
+    Picture tool = ToolFilter(in, QStringLiteral("vflip,hflip,drawbox=x=10:y=20:w=100:h=50:color=red,negate,transpose=clock"));
+    ASSERT_TRUE(tool.error.isEmpty()) << tool.error.toStdString();
+    EXPECT_EQ(MaxDifference(ours, tool), 0);
+}
+
+// Without a known pixel format the canvas is kept even, the safe side for
+// encoders of subsampled formats.
+TEST(FilterText, UnknownPixelFormatKeepsTheRotatedCanvasEven)
+{
+    const QString text = BuildFilterGraphText(QStringLiteral("rotate=45"), {640, 480, -1});
+    EXPECT_TRUE(text.contains(QStringLiteral("ow=792:oh=792"))) << text.toStdString();
+}
