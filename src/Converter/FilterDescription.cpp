@@ -244,7 +244,7 @@ void AddSubtitles(const QRegularExpressionMatch& m, GraphBuilder& graph)
     // stored as 0xRRGGBB followed by "00"; ASS wants &HAABBGGRR, alpha 00 opaque
     const uint rgb = m.captured(3).toUInt(nullptr, 16) >> 8;
     const uint bgr = ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
-    QString style = QStringLiteral("PrimaryColour=&H%1").arg(bgr, 8, 16, QLatin1Char('0')).toUpper();
+    QString style = QStringLiteral("PrimaryColour=&H") + QString::number(bgr, 16).rightJustified(8, u'0').toUpper();
     QString args = QStringLiteral("filename=") + EscapeFilterValue(FileUrl(file));
     const QString codePage = m.captured(4).trimmed();
     if (!codePage.isEmpty())
@@ -278,7 +278,10 @@ qsizetype TranslateElement(const QString& s, qsizetype pos, Geometry& g, GraphBu
         const auto m = LogoPattern().match(s, pos, QRegularExpression::NormalMatch, anchored);
         if (!m.hasMatch())
             Malformed(s.mid(pos), "movie=0:png:PATH [wm];[in][wm] overlay=X:Y:1 [out]");
-        graph.AddLogo(UndoubleBackslashes(m.captured(1)), m.captured(2).toInt(), m.captured(3).toInt());
+        int x = 0, y = 0;
+        if (!ParseInt(m.captured(2), &x) || !ParseInt(m.captured(3), &y))
+            Malformed(m.captured(0), "logo offsets within the integer range");
+        graph.AddLogo(UndoubleBackslashes(m.captured(1)), x, y);
         g.chromaShiftW = std::max(g.chromaShiftW, 1); // overlay delivers 4:2:0
         g.chromaShiftH = std::max(g.chromaShiftH, 1);
         return m.capturedEnd(0) + 1;

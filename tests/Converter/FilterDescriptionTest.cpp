@@ -24,6 +24,7 @@ struct Picture
     AVPixelFormat format = AV_PIX_FMT_NONE;
     QByteArray data; // planes packed one after the other, no padding
     QString error;
+    int frames = 0; // pictures the graph delivered; the data is the last one's
 
     const uint8_t* Plane(int plane) const
     {
@@ -43,11 +44,11 @@ struct Picture
 QString Name(AVPixelFormat f) { return QString::fromLatin1(av_get_pix_fmt_name(f)); }
 
 // One frame of a test pattern made by the ffmpeg tool.
-Picture Pattern(int w, int h, AVPixelFormat fmt)
+Picture Pattern(int w, int h, AVPixelFormat fmt, const QString& source = QStringLiteral("testsrc2"))
 {
-    const QString path = TempDir() + QStringLiteral("/pattern_%1x%2_%3.raw").arg(w).arg(h).arg(Name(fmt));
+    const QString path = TempDir() + QStringLiteral("/pattern.raw");
     const auto r = RunProcess(QStringLiteral(KORVANE_FFMPEG),
-                              {"-y", "-v", "error", "-f", "lavfi", "-i", QStringLiteral("testsrc2=size=%1x%2:rate=1").arg(w).arg(h),
+                              {"-y", "-v", "error", "-f", "lavfi", "-i", QStringLiteral("%1=size=%2x%3:rate=1").arg(source).arg(w).arg(h),
                                "-frames:v", "1", "-pix_fmt", Name(fmt), "-f", "rawvideo", path});
     Picture p{w, h, fmt, {}, {}};
     QFile f(path);
@@ -93,7 +94,7 @@ Picture ToolFilter(const Picture& in, const QString& graph, const QStringList& e
 
 // buffer("in") -> description -> buffersink("out"), the way the engine
 // builds its video graph; the sink delivers the input's pixel format.
-Picture RunGraph(const QString& description, const Picture& in)
+Picture RunGraph(const QString& description, const Picture& in, int frames = 1)
 {
     Picture out;
     av::FilterGraphPtr graph(avfilter_graph_alloc());
@@ -132,10 +133,24 @@ Picture RunGraph(const QString& description, const Picture& in)
                                   in.width, in.height, 1));
     av_image_copy(frame->data, frame->linesize, const_cast<const uint8_t**>(planes), lines, in.format, in.width,
                   in.height);
-    CHECK_AV(av_buffersrc_add_frame(src, frame.get()));
+    for (int n = 0; n < frames; ++n) {
+        frame->pts = n;
+        CHECK_AV(av_buffersrc_add_frame_flags(src, frame.get(), AV_BUFFERSRC_FLAG_KEEP_REF));
+    }
     CHECK_AV(av_buffersrc_add_frame(src, nullptr));
-    av::FramePtr result = av::NewFrame();
-    CHECK_AV(av_buffersink_get_frame(sink, result.get()));
+    av::FramePtr result = av::NewFrame(), next = av::NewFrame();
+    int rc = 0;
+    while ((rc = av_buffersink_get_frame(sink, next.get())) >= 0) {
+        ++out.frames;
+        std::swap(result, next);
+        av_frame_unref(next.get());
+    }
+    if (rc != AVERROR_EOF)
+        CHECK_AV(rc);
+    if (out.frames == 0) {
+        out.error = QStringLiteral("no picture out of the graph");
+        return out;
+    }
     out.width = result->width;
     out.height = result->height;
     out.format = AVPixelFormat(result->format);
@@ -146,10 +161,10 @@ Picture RunGraph(const QString& description, const Picture& in)
     return out;
 }
 
-Picture Translate(const QString& stored, const Picture& in)
+Picture Translate(const QString& stored, const Picture& in, int frames = 1)
 {
     const QString text = BuildFilterGraphText(stored, {in.width, in.height, int(in.format)});
-    Picture out = RunGraph(text, in);
+    Picture out = RunGraph(text, in, frames);
     if (!out.error.isEmpty())
         out.error += QStringLiteral(" (graph: ") + text + u')';
     return out;
@@ -220,7 +235,8 @@ TEST(FilterText, MalformedElementsRaiseClearErrors)
 {
     const FilterInput in{320, 240, AV_PIX_FMT_YUV420P};
     for (const char* bad : {"drawbox=10:20", "drawbox=a:b:c:d:Red", "drawbox=1:2:3:4:Red:5:6", "rotate=abc",
-                            "rotate=", "movie=0:png:/x.png", "ass=filename$/a.srt",
+                            "rotate=", "rotate=99999999999", "movie=0:png:/x.png", "ass=filename$/a.srt",
+                            "movie=0:png:/x.png [wm];[in][wm] overlay=99999999999:0:1 [out]",
                             "drawtext=fontfile='f.ttf'#text='x'#x=1"}) {
         try {
             BuildFilterGraphText(QString::fromLatin1(bad), in);
@@ -357,6 +373,17 @@ TEST(FilterGraph, LogoAtAPathFullOfSpecialCharactersLoadsAndInjectsNothing)
     EXPECT_EQ(ours.At(0, 200, 300), in.At(0, 200, 300));
 }
 
+// The one-picture logo stays on every picture and never ends the stream.
+TEST(FilterGraph, LogoStaysForTheWholeStream)
+{
+    const Picture in = Pattern(320, 240, AV_PIX_FMT_YUV420P);
+    const QString logo = MakeLogo(TempDir() + QStringLiteral("/logo.png"));
+    const Picture ours = Translate(LogoElement(logo, 10, 20), in, 5);
+    ASSERT_TRUE(ours.error.isEmpty()) << ours.error.toStdString();
+    EXPECT_EQ(ours.frames, 5);
+    EXPECT_NEAR(ours.At(0, 35, 30), 81, 2);
+}
+
 // A logo can sit anywhere in the list; the chain is cut around it.
 TEST(FilterGraph, LogoCombinesWithOtherElementsInAnyOrder)
 {
@@ -447,7 +474,8 @@ TEST(FilterGraph, UnknownElementWorksAndLaterRotationFollowsItsSize)
 
 TEST(FilterGraph, HardSubtitlesAtANastyPathRender)
 {
-    const Picture in = Pattern(320, 240, AV_PIX_FMT_YUV420P);
+    // grey: the black outline leaves U alone, only the glyphs' colour moves it
+    const Picture in = Pattern(320, 240, AV_PIX_FMT_YUV420P, QStringLiteral("color=c=gray"));
     const QString srt = NastyDir() + QStringLiteral("/su'b,[1];:\\.srt");
     QFile f(srt);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -455,13 +483,22 @@ TEST(FilterGraph, HardSubtitlesAtANastyPathRender)
     f.close();
     const QString font = NastyDir() + QStringLiteral("/DejaVuSans.ttf");
     QFile::copy(QString::fromLatin1(kFont), font);
-    for (const QString& tail : {QString(), QStringLiteral("#codepage$cp1251")}) {
-        const QString stored =
-            QStringLiteral("ass=filename$%1#font$%2#color$0xFFFF0000").arg(Stored(srt), Stored(font)) + tail;
+    // colour stored as 0xRRGGBB + "00": yellow glyphs lower U, blue ones raise it
+    long long uSum[2] = {0, 0};
+    int i = 0;
+    for (const char* tail : {"0xFFFF0000", "0xFF00#codepage$cp1251"}) {
+        const QString stored = QStringLiteral("ass=filename$%1#font$%2#color$%3")
+                                   .arg(Stored(srt), Stored(font), QString::fromLatin1(tail));
         const Picture ours = Translate(stored, in);
         ASSERT_TRUE(ours.error.isEmpty()) << ours.error.toStdString();
         EXPECT_GT(MaxDifference(ours, in), 0) << "no subtitle drawn";
+        for (int r = 0; r < in.height / 2; ++r)
+            for (int col = 0; col < in.width / 2; ++col)
+                uSum[i] += ours.At(1, r, col) - in.At(1, r, col);
+        ++i;
     }
+    EXPECT_LT(uSum[0], -500);
+    EXPECT_GT(uSum[1], 500);
 }
 
 // The standard filter's fixed element order, with a quarter turn at the end:
