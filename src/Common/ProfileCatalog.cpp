@@ -4,6 +4,7 @@
 #include "IniFile.h"
 
 #include <QFileInfo>
+#include <QLocale>
 #include <algorithm>
 
 namespace korvane {
@@ -311,6 +312,39 @@ void InitializeProfiles(TAVProfileList* list, QObject* owner, const QString& sto
     BuildProfileCatalog(list, owner);
     if (QFileInfo::exists(storePath))
         LoadProfiles(list, storePath);
+}
+
+const QStringList& SampleRateChoices()
+{
+    static const QStringList choices = {"8000", "16000", "22050", "32000", "41000", "44100", "48000"};
+    return choices;
+}
+
+const QStringList& AudioBitrateChoices()
+{
+    static const QStringList choices = {"12.2", "32",  "64",  "80",  "96", "112",
+                                        "128",  "160", "192", "224", "448"};
+    return choices;
+}
+
+const QStringList& VideoBitrateChoices()
+{
+    static const QStringList choices = {"128",  "192",  "256",  "384",  "512",  "640",  "768",  "900",
+                                        "1000", "1200", "1500", "1800", "2000", "2500", "3000", "4000",
+                                        "5000", "6000", "8000", "12000", "15000", "35000"};
+    return choices;
+}
+
+QString AudioBitrateText(double kbits)
+{
+    return QString::number(kbits, 'g', QLocale::FloatingPointShortest);
+}
+
+QStringList EditableCategories(const TAVProfileList* list)
+{
+    QStringList categories = list->Categories();
+    categories.removeIf([](const QString& c) { return c.compare(QStringLiteral("Images"), Qt::CaseInsensitive) == 0; });
+    return categories;
 }
 
 } // namespace korvane

@@ -38,4 +38,18 @@ int SaveProfiles(const TAVProfileList* list, const QString& storePath);
 // Start-up: the catalog, then the store over it when the store exists.
 void InitializeProfiles(TAVProfileList* list, QObject* owner, const QString& storePath);
 
+// ---- Data of the profile editor
+
+// "8000", "16000", "22050", "32000", "41000", "44100", "48000".
+const QStringList& SampleRateChoices();
+// "12.2", "32", ... "448" (kbit/s).
+const QStringList& AudioBitrateChoices();
+// "128", "192", ... "35000" (kbit/s).
+const QStringList& VideoBitrateChoices();
+// The shortest text of an audio bitrate, as stored and as the choices spell
+// it ("128", "12.2").
+QString AudioBitrateText(double kbits);
+// The list's categories without "Images": image profiles are not editable.
+QStringList EditableCategories(const TAVProfileList* list);
+
 } // namespace korvane

@@ -383,3 +383,26 @@ TEST(ProfileStore, StorePathIsTheFolderTextFollowedByTheFileName)
     EXPECT_EQ(ProfileStorePath("/home/u/.config/KorvaneSoft/Velquist"),
               "/home/u/.config/KorvaneSoft/VelquistProfiles.ini");
 }
+
+TEST(ProfileEditorData, ChoicesMatchWhatTheStoreWrites)
+{
+    TAVProfileList list;
+    BuildProfileCatalog(&list);
+    // the editor finds a catalog bitrate among its choices by text; only the
+    // 256 of the transport-stream profile has no entry (shown unselected)
+    QStringList unmatched;
+    for (A* p : CustomProfiles(list))
+        if (!AudioBitrateChoices().contains(AudioBitrateText(p->AudioBitrate())))
+            unmatched.append(AudioBitrateText(p->AudioBitrate()));
+    EXPECT_EQ(unmatched, QStringList{"256"});
+    EXPECT_EQ(AudioBitrateText(12.2), "12.2");
+    EXPECT_EQ(AudioBitrateText(128.0), "128");
+    EXPECT_TRUE(SampleRateChoices().contains("41000"));
+    EXPECT_FALSE(SampleRateChoices().contains("44000"));
+    EXPECT_FALSE(VideoBitrateChoices().contains("1600")); // "M4V(*.m4v)" shows no selection
+    EXPECT_EQ(VideoBitrateChoices().size(), 22);
+    const QStringList editable = EditableCategories(&list);
+    EXPECT_EQ(editable.size(), 13);
+    EXPECT_FALSE(editable.contains("Images"));
+    EXPECT_EQ(editable.first(), "iPad");
+}
