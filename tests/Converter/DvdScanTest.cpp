@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -63,6 +64,11 @@ void EnsureDisc()
 {
     static std::mutex lock;
     std::lock_guard guard(lock);
+    // test processes run in parallel: one builds, the others wait
+    QDir().mkpath(QFileInfo(kFixtureRoot).path());
+    QLockFile fileLock(kFixtureRoot + ".lock");
+    fileLock.setStaleLockTime(600000);
+    fileLock.lock();
     BuildDisc();
 }
 

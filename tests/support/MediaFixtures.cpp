@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QLockFile>
+#include <QSaveFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -43,6 +45,10 @@ QString Fixture(const QString& name, const QStringList& ffmpegArgs)
     std::lock_guard guard(lock);
     QDir().mkpath(QStringLiteral(KORVANE_FIXTURE_DIR));
     const QString path = QStringLiteral(KORVANE_FIXTURE_DIR "/") + name;
+    // test processes run in parallel: one makes the sample, the others wait
+    QLockFile fileLock(path + QStringLiteral(".lock"));
+    fileLock.setStaleLockTime(600000);
+    fileLock.lock();
     if (QFileInfo::exists(path))
         return path;
     // written beside and renamed, so a killed run never leaves half a sample
@@ -79,16 +85,18 @@ QString SampleMkvSubs()
     const QString meta = QStringLiteral(KORVANE_FIXTURE_DIR "/chapters.txt");
     QDir().mkpath(QStringLiteral(KORVANE_FIXTURE_DIR));
     if (!QFileInfo::exists(srt)) {
-        QFile f(srt);
+        QSaveFile f(srt); // written whole or not at all: other test processes may read it
         f.open(QIODevice::WriteOnly);
         f.write("1\n00:00:00,200 --> 00:00:00,900\nHello, world\n\n2\n00:00:01,000 --> 00:00:01,800\n"
                 "Second line\n\n");
+        f.commit();
     }
     if (!QFileInfo::exists(meta)) {
-        QFile f(meta);
+        QSaveFile f(meta);
         f.open(QIODevice::WriteOnly);
         f.write(";FFMETADATA1\ntitle=Fixture title\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\n"
                 "title=One\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=Two\n");
+        f.commit();
     }
     return Fixture(QStringLiteral("sample_subs.mkv"),
                    Lavfi(QStringLiteral("testsrc=size=320x240:rate=25:duration=2")) +
