@@ -85,7 +85,9 @@ void Transcoder::EncodeAudio(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
     const double syncTime = double(ost.sync->ptsUs) / 1000000.0;
     int dropSamples = 0, padSamples = 0;
     if (method == 0) {
-        ost.syncOpts = std::llround(syncTime * rate) - fifoSamples;
+        // follows the input clock, but never back over samples already sent:
+        // overlapping input timestamps would give the muxer repeated times
+        ost.syncOpts = std::max<int64_t>(ost.syncOpts, std::llround(syncTime * rate) - fifoSamples);
     } else {
         const double delta = syncTime * rate - double(ost.syncOpts) - fifoSamples;
         if (std::fabs(delta) > 50) {

@@ -13,6 +13,7 @@
 
 using namespace korvane;
 using namespace korvane::dvd;
+using namespace korvane::test;
 
 namespace korvane::test {
 
@@ -268,4 +269,43 @@ TEST(DvdDrives, MountPointsWithEscapedSpacesAreFound)
     const std::vector<TDvdDrive> drives = ListDvdDrives(root + "/sys", root + "/mounts", "/dev");
     ASSERT_EQ(drives.size(), 1u);
     EXPECT_EQ(drives[0].MountPoint, spaced);
+}
+
+// The command line lists and converts titles of the test disc, through the
+// converter and the stream input; outputs are checked with ffprobe.
+TEST(DvdCommandLine, ListsAndConvertsTitlesChapterRangesAndWindows)
+{
+    EnsureDisc();
+    const QString cli = QStringLiteral(KORVANE_CLI);
+    ProcessResult r = RunProcess(cli, {"dvd", kIso});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("title 1  00:00:04  chapters 4  angles 1")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("title 2  00:00:03  chapters 2  angles 1")) << r.out.toStdString();
+    EXPECT_EQ(RunProcess(cli, {"dvd", TempDir()}).exitCode, 1);
+
+    const QString dir = TempDir();
+    struct Case
+    {
+        QStringList args;
+        double seconds;
+    } cases[] = {
+        {{"--title", "2"}, 3.0},
+        // chapter edges fall on the disc's 0.5 s navigation units
+        {{"--title", "1", "--chapters", "2-3"}, 2.0},
+        {{"--title", "1", "--start", "1"}, 3.0},
+    };
+    int n = 0;
+    for (const Case& k : cases) {
+        const QString out = dir + QStringLiteral("/title%1.mkv").arg(n++);
+        r = RunProcess(cli, QStringList{"convert", "dvd:" + kDiscFolder, "-o", out, "--quiet", "--set",
+                                        "VideoOptions.EncoderVideoCodecName=mpeg4"} + k.args);
+        ASSERT_EQ(r.exitCode, 0) << k.args.join(' ').toStdString() << r.err.toStdString();
+        const ProbeResult p = Probe(out);
+        ASSERT_TRUE(p.ok);
+        EXPECT_NEAR(p.duration, k.seconds, 0.55) << k.args.join(' ').toStdString();
+        EXPECT_TRUE(DecodesCleanly(out));
+    }
+    r = RunProcess(cli, {"convert", "dvd:" + kDiscFolder, "--title", "9", "-o", dir + "/none.mkv", "--quiet"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("Can not open title")) << r.err.toStdString();
 }
