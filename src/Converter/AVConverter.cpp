@@ -263,6 +263,9 @@ void TAVConverter::Run()
             SetOption(QStringLiteral("b"), QString::number(m_options->VideoOptions()->m_bitrate));
         ApplyCodecOptions();
         ResolveFormats();
+        const TRational* rate = m_options->VideoOptions()->FrameRate();
+        if (rate->num() > 0 && rate->den() > 0 && !(rate->num() == 25 && rate->den() == 1))
+            m_engine->requestedRate = {rate->num(), rate->den()};
         for (int i = 0; i < m_inputFiles.size(); ++i)
             OpenInput(*this, *m_engine, i);
         for (const TimestampScale& s : m_options->TimestampScales)

@@ -85,9 +85,11 @@ void Transcoder::EncodeAudio(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
     const double syncTime = double(ost.sync->ptsUs) / 1000000.0;
     int dropSamples = 0, padSamples = 0;
     if (method == 0) {
-        // follows the input clock, but never back over samples already sent:
-        // overlapping input timestamps would give the muxer repeated times
-        ost.syncOpts = std::max<int64_t>(ost.syncOpts, std::llround(syncTime * rate) - fifoSamples);
+        // no correction: the output starts at the input's first time and then
+        // counts samples, so rounded or jittering input timestamps never open
+        // gaps or overlaps between packets whose data is contiguous
+        if (!ost.audioClockStarted)
+            ost.syncOpts = std::max<int64_t>(0, std::llround(syncTime * rate) - fifoSamples);
     } else {
         const double delta = syncTime * rate - double(ost.syncOpts) - fifoSamples;
         if (std::fabs(delta) > 50) {
@@ -104,6 +106,7 @@ void Transcoder::EncodeAudio(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
         }
     }
 
+    ost.audioClockStarted = true;
     AVFrame* out = ost.audioFrame.get();
     av_frame_unref(out);
     out->format = enc->sample_fmt;

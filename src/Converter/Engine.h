@@ -89,6 +89,9 @@ struct ConverterEngine
     const AVInputFormat* forcedInput = nullptr;
     const AVOutputFormat* forcedOutput = nullptr;
     JobParams job;
+    // the frame rate the options asked for before the inputs were opened;
+    // 0/0 when they left the default, and the input's rate is used
+    AVRational requestedRate{0, 0};
     int64_t startTimeCopyUs = 0; // the converter's start time copy
 
     std::vector<InputEntry> inputs;
@@ -105,6 +108,9 @@ void CopyContextOptions(void* target, void* source, const QStringList& names, in
 // or avformat_write_header.
 void AddPrivateOptions(const ConverterEngine& engine, const AVClass* const* cls, AVDictionary** dict);
 
+// The encoder name to use for name: itself when this build has it, else a
+// stand-in (libfaac -> aac, ...), with a note for the log.
+QString EncoderAlias(const QString& name, QString* note);
 // Codec id of the encoder (or decoder) named name, 0 for an empty name.
 // Raises "Unknown Codec Name" or "Invalid codec type".
 AVCodecID FindCodec(const QString& name, AVMediaType type, bool encoder);

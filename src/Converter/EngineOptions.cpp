@@ -78,11 +78,13 @@ bool PrivateClassKnows(const char* name)
 }
 
 // 1 set, 0 unknown, -1 known but the value was refused.
-int SetOnDefaults(ConverterEngine& e, const QByteArray& name, const QByteArray& value)
+int SetOnDefaults(ConverterEngine& e, const QByteArray& name, const QByteArray& value, int onlyType)
 {
     bool found = false;
     int result = 0;
     for (const auto& target : kOptionTargets) {
+        if (onlyType >= 0 && target.type != onlyType)
+            continue;
         AVCodecContext* ctx = e.defaultCodec[target.type].get();
         if (!av_opt_find(ctx, name.constData(), nullptr, target.mask, 0))
             continue;
@@ -137,7 +139,7 @@ int TAVConverter::SetOption(const QString& name, const QString& value)
             overall = 0;
             continue;
         }
-        const int r = SetOnDefaults(e, n, v);
+        const int r = SetOnDefaults(e, n, v, s.mediaType);
         if (r < 0) {
             ErrorBox(QStringLiteral("Invalid value for Option!"));
             return -1;
@@ -181,11 +183,30 @@ void AddPrivateOptions(const ConverterEngine& engine, const AVClass* const* cls,
     }
 }
 
+QString EncoderAlias(const QString& name, QString* note)
+{
+    if (name.isEmpty() || avcodec_find_encoder_by_name(name.toUtf8().constData()))
+        return name;
+    // encoders of libraries this build may not have, and what stands in for them
+    static const std::pair<const char*, const char*> kAliases[] = {
+        {"libfaac", "aac"},       {"libvo_aacenc", "aac"}, {"libopencore_amrnb", "aac"},
+        {"libvo_amrwbenc", "aac"}, {"libxvid", "mpeg4"},    {"libtheora", "mpeg4"},
+    };
+    for (const auto& [from, to] : kAliases) {
+        if (name == QLatin1String(from) && avcodec_find_encoder_by_name(to)) {
+            if (note)
+                *note = QStringLiteral("Encoder %1 is not available, %2 is used instead").arg(name, to);
+            return QString::fromLatin1(to);
+        }
+    }
+    return name;
+}
+
 AVCodecID FindCodec(const QString& name, AVMediaType type, bool encoder)
 {
     if (name.isEmpty())
         return AV_CODEC_ID_NONE;
-    const QByteArray n = name.toUtf8();
+    const QByteArray n = (encoder ? EncoderAlias(name, nullptr) : name).toUtf8();
     const AVCodec* codec = encoder ? avcodec_find_encoder_by_name(n.constData())
                                    : avcodec_find_decoder_by_name(n.constData());
     if (!codec)

@@ -82,6 +82,12 @@ std::vector<OptionSetting> TranslateLegacyOption(const QString& name, const QStr
         return TranslateFlags2(value);
     if (n == QLatin1String("partitions"))
         return TranslatePartitions(value);
+    // "b" once named the video bit rate and "ab" the audio one; today both
+    // media types share "b", so each keeps to its own type
+    if (n == QLatin1String("b"))
+        return {{"b", value, {}, 0}};
+    if (n == QLatin1String("ab"))
+        return {{"b", value, {}, 1}};
     if (n == QLatin1String("cqp"))
         return {{"qp", value, {}}};
     if (n == QLatin1String("directpred")) {

@@ -13,6 +13,7 @@ struct OptionSetting
     QString name;
     QString value;
     QString skipReason; // non-empty: nothing to set, say why in the log
+    int mediaType = -1;  // >= 0: set only on the default context of this media type
 };
 
 // The settings that stand for (name, value) today; a name without a mapping

@@ -69,10 +69,11 @@ void TakeAudioParameters(const TAVConvertOptions& o, AVStream* st, JobParams& jo
         st->discard = AVDISCARD_ALL;
 }
 
-void TakeVideoParameters(TAVConverter& c, TAVConvertOptions& o, AVFormatContext* ctx, AVStream* st, JobParams& job)
+void TakeVideoParameters(TAVConverter& c, TAVConvertOptions& o, AVFormatContext* ctx, AVStream* st, ConverterEngine& e)
 {
     const AVCodecParameters* par = st->codecpar;
     TVideoOptions* v = o.VideoOptions();
+    JobParams& job = e.job;
     job.frameHeight = par->height;
     job.frameWidth = par->width;
     AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
@@ -91,7 +92,8 @@ void TakeVideoParameters(TAVConverter& c, TAVConvertOptions& o, AVFormatContext*
                                   "%2.2f (%d/%d) -> %2.2f (%d/%d)",
                                   st->index, av_q2d(st->avg_frame_rate), st->avg_frame_rate.num,
                                   st->avg_frame_rate.den, av_q2d(rate), rate.num, rate.den));
-    if (rate.num > 0 && rate.den > 0) {
+    // a rate the options asked for (a profile's) is kept; otherwise the output follows the input
+    if (rate.num > 0 && rate.den > 0 && e.requestedRate.num == 0) {
         v->FrameRate()->setNum(rate.num);
         v->FrameRate()->setDen(rate.den);
     }
@@ -182,7 +184,7 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
         AVStream* st = ctx->streams[i];
         switch (st->codecpar->codec_type) {
         case AVMEDIA_TYPE_AUDIO: TakeAudioParameters(o, st, e.job); break;
-        case AVMEDIA_TYPE_VIDEO: TakeVideoParameters(c, o, ctx, st, e.job); break;
+        case AVMEDIA_TYPE_VIDEO: TakeVideoParameters(c, o, ctx, st, e); break;
         case AVMEDIA_TYPE_SUBTITLE:
             if (o.SubtitleOptions()->m_subtitleDisable)
                 st->discard = AVDISCARD_ALL;

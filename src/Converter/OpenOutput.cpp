@@ -5,6 +5,10 @@
 #include "Engine.h"
 #include "Messages.h"
 
+extern "C" {
+#include <libavcodec/dv_profile.h>
+}
+
 #include <QDir>
 #include <QFileInfo>
 #include <cmath>
@@ -92,8 +96,12 @@ NewStream CreateStream(TAVConverter& c, AVFormatContext* oc, AVMediaType type, b
             ns.id = av_guess_codec(oc->oformat, nullptr, fileName.toUtf8().constData(), nullptr, type);
             ns.setup.encoder = avcodec_find_encoder(ns.id);
         } else {
-            ns.id = FindCodec(name, type, true);
-            ns.setup.encoder = avcodec_find_encoder_by_name(name.toUtf8().constData());
+            QString note;
+            const QString actual = EncoderAlias(name, &note);
+            if (!note.isEmpty())
+                c.DoLog(AV_LOG_WARNING, note);
+            ns.id = FindCodec(actual, type, true);
+            ns.setup.encoder = avcodec_find_encoder_by_name(actual.toUtf8().constData());
         }
     }
     ns.setup.codec.reset(avcodec_alloc_context3(ns.setup.encoder));
@@ -114,6 +122,16 @@ void ChoosePixelFormat(AVCodecContext* codec, const AVCodec* encoder)
 {
     if (!encoder || !encoder->pix_fmts)
         return;
+    // JPEG pictures are full range: limited-range YUV is only accepted with
+    // relaxed compliance, so the full-range twin is the standard choice
+    if (codec->codec_id == AV_CODEC_ID_MJPEG && codec->strict_std_compliance >= 0) {
+        if (codec->pix_fmt == AV_PIX_FMT_YUV420P)
+            codec->pix_fmt = AV_PIX_FMT_YUVJ420P;
+        else if (codec->pix_fmt == AV_PIX_FMT_YUV422P)
+            codec->pix_fmt = AV_PIX_FMT_YUVJ422P;
+        else if (codec->pix_fmt == AV_PIX_FMT_YUV444P)
+            codec->pix_fmt = AV_PIX_FMT_YUVJ444P;
+    }
     for (const AVPixelFormat* p = encoder->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
         if (*p == codec->pix_fmt)
             return;
@@ -151,6 +169,40 @@ void ChooseSampleRate(AVCodecContext* codec, const AVCodec* encoder)
     if (bestDiff != 0)
         av_log(codec, AV_LOG_WARNING, "Requested sampling rate unsupported using closest supported (%d)\n", best);
     codec->sample_rate = best;
+}
+
+// DV has fixed frame sizes: a picture of any other size is scaled to the
+// size of the standard its frame rate belongs to.
+void FitDvFrame(AVCodecContext* codec)
+{
+    if (codec->codec_id != AV_CODEC_ID_DVVIDEO)
+        return;
+    const AVRational rate = av_inv_q(codec->time_base);
+    if (av_dv_codec_profile2(codec->width, codec->height, codec->pix_fmt, rate))
+        return;
+    const bool pal = std::fabs(av_q2d(rate) - 25.0) < 0.5;
+    codec->width = 720;
+    codec->height = pal ? 576 : 480;
+    if (!av_dv_codec_profile2(codec->width, codec->height, codec->pix_fmt, rate))
+        codec->pix_fmt = pal ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV411P;
+}
+
+// An image sequence needs a frame number in its name. "name1.jpg" becomes
+// "name%d.jpg", so the first picture keeps the name that was asked for;
+// another name gets the number before its extension.
+QString NumberedImageName(const QString& fileName)
+{
+    const QFileInfo info(fileName);
+    QString stem = info.completeBaseName();
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    stem.replace(QLatin1Char('%'), QLatin1String("%%"));
+    if (stem.endsWith(QLatin1Char('1')) && (stem.size() == 1 || !stem[stem.size() - 2].isDigit()))
+        stem.chop(1);
+    QString folder = info.path() == QLatin1String(".") && !fileName.startsWith(QLatin1String("./"))
+                         ? QString()
+                         : info.path() + QLatin1Char('/');
+    folder.replace(QLatin1Char('%'), QLatin1String("%%"));
+    return folder + stem + QLatin1String("%d") + suffix;
 }
 
 void NewVideoStream(TAVConverter& c, ConverterEngine& e, OutputEntry& out, const QString& fileName)
@@ -195,6 +247,7 @@ void NewVideoStream(TAVConverter& c, ConverterEngine& e, OutputEntry& out, const
                 NearestAspect(v->m_frameAspectRatio * codec->height / codec->width);
         codec->pix_fmt = AVPixelFormat(v->PixelFormat);
         ChoosePixelFormat(codec, ns.setup.encoder);
+        FitDvFrame(codec);
         if (v->m_intraOnly)
             codec->gop_size = 0;
         if (v->m_videoQscale != 0 || v->m_sameQuality) {
@@ -315,8 +368,11 @@ void OpenOutput(TAVConverter& c, ConverterEngine& e, int index)
                 QStringLiteral("Unable to find a suitable output format for %1").arg(fileName).toStdString());
     }
     OutputEntry out;
+    QByteArray target = utf8;
+    if (qstrcmp(e.forcedOutput->name, "image2") == 0 && !av_filename_number_test(utf8.constData()))
+        target = NumberedImageName(fileName).toUtf8();
     AVFormatContext* oc = nullptr;
-    if (avformat_alloc_output_context2(&oc, e.forcedOutput, nullptr, utf8.constData()) < 0 || !oc)
+    if (avformat_alloc_output_context2(&oc, e.forcedOutput, nullptr, target.constData()) < 0 || !oc)
         throw EEngineError("Out of memory");
     out.ctx.reset(oc);
     TagContext(oc, c.LogJobId());
@@ -347,7 +403,7 @@ void OpenOutput(TAVConverter& c, ConverterEngine& e, int index)
         const QString value = eq < 0 ? QString() : line.mid(eq + 1);
         av_dict_set(&oc->metadata, name.toUtf8().constData(), value.toUtf8().constData(), 0);
     }
-    if ((fmt->flags & AVFMT_NEEDNUMBER) && !av_filename_number_test(utf8.constData()))
+    if ((fmt->flags & AVFMT_NEEDNUMBER) && !av_filename_number_test(target.constData()))
         throw EEngineError("unexpected error");
     if (int(e.outputs.size()) <= index)
         e.outputs.resize(index + 1);
@@ -356,7 +412,7 @@ void OpenOutput(TAVConverter& c, ConverterEngine& e, int index)
         const QString folder = QFileInfo(fileName).path();
         if (!folder.isEmpty())
             QDir().mkpath(folder);
-        if (avio_open2(&oc->pb, utf8.constData(), AVIO_FLAG_WRITE, &oc->interrupt_callback, nullptr) < 0)
+        if (avio_open2(&oc->pb, target.constData(), AVIO_FLAG_WRITE, &oc->interrupt_callback, nullptr) < 0)
             throw EEngineError("Could not open file");
     }
     oc->max_delay = int(std::lround(o.MuxerOptions()->m_muxMaxDelay * 1000000.0));

@@ -287,7 +287,24 @@ void Transcoder::OpenCodecs()
             }
             av::Dict opts;
             AddPrivateOptions(m_e, &ost.setup->encoder->priv_class, &opts.p);
-            if (!ost.setup->encoder || avcodec_open2(enc, ost.setup->encoder, &opts.p) < 0)
+            if (enc->rc_max_rate > 0 && enc->bit_rate > enc->rc_max_rate) {
+                // a bit rate above the cap is refused by the encoders: the cap wins
+                m_c.DoLog(AV_LOG_WARNING, QStringLiteral("Bit rate %1 lowered to the maximum rate %2")
+                                               .arg(enc->bit_rate)
+                                               .arg(enc->rc_max_rate));
+                enc->bit_rate = enc->rc_max_rate;
+            }
+            int opened = ost.setup->encoder ? avcodec_open2(enc, ost.setup->encoder, &opts.p) : -1;
+            if (opened < 0 && ost.setup->encoder && enc->thread_count != 1) {
+                // some encoders cannot run frame threads at every setting: one thread still works
+                m_c.DoLog(AV_LOG_WARNING, QStringLiteral("Encoder %1 retried with one thread")
+                                               .arg(QString::fromLatin1(ost.setup->encoder->name)));
+                enc->thread_count = 1;
+                av::Dict retry;
+                AddPrivateOptions(m_e, &ost.setup->encoder->priv_class, &retry.p);
+                opened = avcodec_open2(enc, ost.setup->encoder, &retry.p);
+            }
+            if (opened < 0)
                 Fail(QStringLiteral("Error while opening codec for output stream - maybe incorrect parameters "
                                     "such as bit_rate, rate, width or height"));
             if (avcodec_parameters_from_context(ost.stream->codecpar, enc) < 0)

@@ -70,6 +70,7 @@ struct TAVOutputStream
     av::SwrPtr resampler;
     av::AudioFifoPtr fifo;
     av::FramePtr audioFrame; // resampled samples
+    bool audioClockStarted = false;
     // video
     av::FilterGraphPtr graph;
     AVFilterContext* bufferSource = nullptr;
