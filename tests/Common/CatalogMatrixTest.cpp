@@ -129,6 +129,8 @@ TEST(CatalogMatrix, EveryProfileConverts)
             problems << QStringLiteral("rate %1, wanted %2").arg(a->sampleRate).arg(e.sampleRate);
         if (a && e.channels > 0 && a->channels != e.channels)
             problems << QStringLiteral("channels %1, wanted %2").arg(a->channels).arg(e.channels);
+        if (v && a && v->duration > 0 && a->duration > 0 && std::abs(v->duration - a->duration) >= 0.1)
+            problems << QStringLiteral("video %1 s, audio %2 s").arg(v->duration).arg(a->duration);
         QString decodeError;
         if (sequence && !QFileInfo::exists(folder + "/out2" + profile->GetExtension().right(4)))
             problems << "only one picture";
