@@ -198,11 +198,16 @@ void TAVConverter::CallOnMainThread(const std::function<void()>& fn)
 
 bool TAVConverter::LoopPass()
 {
-    if (!m_progressPending.exchange(true))
+    // at most one notification pending, and not more often than the eye
+    // needs: waking the main thread for every packet costs the conversion time
+    const int64_t now = av_gettime_relative();
+    if (now - m_lastProgressPostUs >= kProgressIntervalUs && !m_progressPending.exchange(true)) {
+        m_lastProgressPostUs = now;
         Post([this] {
             m_progressPending = false;
             DoProgress();
         });
+    }
     if (m_state == stPaused) {
         std::unique_lock lock(m_stateLock);
         m_stateChanged.wait(lock, [this] { return m_state != stPaused || m_abandoned; });

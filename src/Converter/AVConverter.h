@@ -170,6 +170,8 @@ private:
     std::atomic<bool> m_finished{false};
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_progressPending{false};
+    static constexpr int64_t kProgressIntervalUs = 40000;
+    int64_t m_lastProgressPostUs = INT64_MIN / 2; // worker only
     std::atomic<bool> m_endedOnStop{false};
     std::thread m_worker;
 
