@@ -166,3 +166,45 @@ TEST(Reencode, VolumeAndDeinterlace)
     RunProcess(QStringLiteral(KORVANE_FFMPEG), {"-y", "-v", "error", "-i", interlaced, "-vf", "yadif", "-c:v", "ffv1", tool});
     EXPECT_GT(Psnr(tool, out), 45.0); // same filter; format negotiation may round differently
 }
+
+TEST(Reencode, EveryEncoderOfTheCatalogWorksInItsContainer)
+{
+    struct Case
+    {
+        QString video, audio, file, videoName, audioName;
+        int width, height;
+    } cases[] = {
+        {"h263", "libopencore_amrnb", "h263.3gp", "h263", "aac", 352, 288},
+        {"libx264", "libfaac", "x264.mp4", "h264", "aac", 320, 240},
+        {"mpeg4", "aac", "mpeg4.mp4", "mpeg4", "aac", 320, 240},
+        {"wmv2", "wmav2", "wmv2.wmv", "wmv2", "wmav2", 320, 240},
+        {"mpeg2video", "mp2", "mpeg2.mpg", "mpeg2video", "mp2", 320, 240},
+        {"msmpeg4", "libmp3lame", "msmpeg4.avi", "msmpeg4v3", "mp3", 320, 240},
+        {"rv20", "real_144", "rv20.rm", "rv20", "ra_144", 320, 240},
+        {"libxvid", "ac3", "xvid.avi", "mpeg4", "ac3", 320, 240},
+        {"flv", "libmp3lame", "flv.flv", "flv1", "mp3", 320, 240},
+        {"mpeg1video", "mp2", "mpeg1.mpg", "mpeg1video", "mp2", 320, 240},
+        {"mpeg4", "pcm_s16le", "pcm.avi", "mpeg4", "pcm_s16le", 320, 240},
+    };
+    const QString dir = TempDir();
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.file.toStdString());
+        const QString out = dir + "/" + k.file;
+        ASSERT_EQ(Convert(Source(), out,
+                          [&](TAVConvertOptions* o) {
+                              o->VideoOptions()->m_encoderVideoCodecName = k.video;
+                              o->AudioOptions()->m_encoderAudioCodecName = k.audio;
+                              o->VideoOptions()->m_frameWidth = k.width;
+                              o->VideoOptions()->m_frameHeight = k.height;
+                          }),
+                  "");
+        const ProbeResult p = Probe(out);
+        ASSERT_EQ(p.Count("video"), 1);
+        ASSERT_EQ(p.Count("audio"), 1);
+        EXPECT_EQ(p.First("video")->codecName, k.videoName);
+        EXPECT_EQ(p.First("audio")->codecName, k.audioName);
+        EXPECT_EQ(p.First("video")->width, k.width);
+        QString error;
+        EXPECT_TRUE(DecodesCleanly(out, &error)) << error.toStdString();
+    }
+}
