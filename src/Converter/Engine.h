@@ -78,8 +78,10 @@ struct ConverterEngine
     // Default option contexts: targets of the free-form options and the
     // sources copied into every new stream. Index by AVMediaType 0..4.
     std::array<av::CodecContextPtr, 5> defaultCodec;
-    AVFormatContext* defaultFormat = nullptr; // owned
-    SwsContext* defaultScaler = nullptr;      // owned
+    av::FormatContextPtr defaultFormatOwner;
+    av::SwsPtr defaultScalerOwner;
+    AVFormatContext* defaultFormat = nullptr; // defaultFormatOwner, or none once released
+    SwsContext* defaultScaler = nullptr;      // defaultScalerOwner, or none once released
     QStringList optionNames;                  // names set, as passed (prefix included)
     // Options that only an encoder's or a muxer's private class knows; given
     // to the encoder or muxer whose class has them.

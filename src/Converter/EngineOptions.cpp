@@ -15,8 +15,10 @@ ConverterEngine::ConverterEngine()
             throw EEngineError("Out of memory");
         defaultCodec[type]->codec_type = static_cast<AVMediaType>(type);
     }
-    defaultFormat = avformat_alloc_context();
-    defaultScaler = sws_alloc_context();
+    defaultFormatOwner.reset(avformat_alloc_context());
+    defaultScalerOwner.reset(sws_alloc_context());
+    defaultFormat = defaultFormatOwner.get();
+    defaultScaler = defaultScalerOwner.get();
     if (!defaultFormat || !defaultScaler)
         throw EEngineError("Out of memory");
     av_opt_set_int(defaultScaler, "sws_flags", 4, 0);
@@ -32,9 +34,9 @@ void ConverterEngine::ReleaseDefaults()
 {
     for (auto& ctx : defaultCodec)
         ctx.reset();
-    avformat_free_context(defaultFormat);
+    defaultFormatOwner.reset();
     defaultFormat = nullptr;
-    sws_freeContext(defaultScaler);
+    defaultScalerOwner.reset();
     defaultScaler = nullptr;
 }
 

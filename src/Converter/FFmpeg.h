@@ -22,6 +22,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -52,6 +53,13 @@ struct OutputContextDeleter
         avformat_free_context(p);
     }
 };
+
+// A format context that was only allocated (never opened).
+struct FormatContextDeleter { void operator()(AVFormatContext* p) const { avformat_free_context(p); } };
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+// A file handle from fopen.
+struct FileDeleter { void operator()(FILE* p) const { if (p) std::fclose(p); } };
+using FilePtr = std::unique_ptr<FILE, FileDeleter>;
 
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;

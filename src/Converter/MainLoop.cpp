@@ -16,8 +16,6 @@ Transcoder::Transcoder(TAVConverter& converter, ConverterEngine& engine)
 Transcoder::~Transcoder()
 {
     for (TAVOutputStream& ost : m_ost) {
-        if (ost.passLog)
-            std::fclose(ost.passLog);
         if (ost.setup && ost.setup->codec)
             av_freep(&ost.setup->codec->stats_in);
     }

@@ -228,7 +228,7 @@ void Transcoder::DrainEncoder(TAVOutputStream& ost, bool flush)
         if (ret < 0)
             throw EEngineError(ost.type() == AVMEDIA_TYPE_VIDEO ? "Video encoding failed" : "Audio encoding failed");
         if (ost.passLog && enc->stats_out)
-            std::fputs(enc->stats_out, ost.passLog);
+            std::fputs(enc->stats_out, ost.passLog.get());
         if (ost.type() == AVMEDIA_TYPE_AUDIO)
             m_o.AudioSize += pkt->size;
         else
@@ -237,7 +237,7 @@ void Transcoder::DrainEncoder(TAVOutputStream& ost, bool flush)
         WriteFrame(ost, pkt);
     }
     if (flush && ost.passLog && enc->stats_out)
-        std::fputs(enc->stats_out, ost.passLog);
+        std::fputs(enc->stats_out, ost.passLog.get());
 }
 
 } // namespace korvane

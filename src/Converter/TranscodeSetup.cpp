@@ -223,7 +223,7 @@ void Transcoder::OpenTwoPassLog(TAVOutputStream& ost)
     const QString path = output + QStringLiteral("-ffmpeg2pass-%1.log").arg(n);
     AVCodecContext* enc = ost.encoder();
     if (enc->flags & AV_CODEC_FLAG_PASS1) {
-        ost.passLog = std::fopen(QFile::encodeName(path).constData(), "wb");
+        ost.passLog.reset(std::fopen(QFile::encodeName(path).constData(), "wb"));
         if (!ost.passLog)
             Fail(QStringLiteral("Cannot write log file %1").arg(path));
         return;

@@ -77,7 +77,7 @@ struct TAVOutputStream
     AVFilterContext* bufferSink = nullptr;
     av::FramePtr filtered;
     int sourceWidth = 0, sourceHeight = 0, sourcePixFmt = -1;
-    FILE* passLog = nullptr; // first pass statistics, owned
+    av::FilePtr passLog; // first pass statistics
     bool flushed = false;
 
     AVCodecContext* encoder() const { return setup->codec.get(); }
