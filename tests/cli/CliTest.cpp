@@ -1,5 +1,5 @@
 // The command-line front end, run as a real process.
-#include "MediaFixtures.h"
+#include "CliSupport.h"
 
 #include <QFile>
 #include <gtest/gtest.h>
@@ -7,10 +7,12 @@
 using namespace korvane::test;
 
 namespace {
-ProcessResult Cli(const QStringList& args) { return RunProcess(QStringLiteral(KORVANE_CLI), args); }
+class CliBasics : public CliTestBase
+{
+};
 } // namespace
 
-TEST(Cli, VersionAndHelp)
+TEST_F(CliBasics, VersionAndHelp)
 {
     ProcessResult r = Cli({"--version"});
     EXPECT_EQ(r.exitCode, 0);
@@ -18,11 +20,14 @@ TEST(Cli, VersionAndHelp)
     EXPECT_TRUE(r.out.contains("libavcodec 59."));
     r = Cli({"--help"});
     EXPECT_EQ(r.exitCode, 0);
-    for (const char* word : {"convert", "--set", "--option", "--format", "--start", "--end", "--filter"})
+    for (const char* word : {"convert", "categories", "profiles", "--category", "probe", "dvd", "--profile", "--output",
+                             "--jobs", "--recursive", "--set", "--option", "--format", "--start", "--end",
+                             "--filter", "--title", "--chapters", "--angle", "--overwrite", "--quiet", "--json",
+                             "--log", "130"})
         EXPECT_TRUE(r.out.contains(word)) << word;
 }
 
-TEST(Cli, UsageErrorsExitWithTwo)
+TEST_F(CliBasics, UsageErrorsExitWithTwo)
 {
     const QString in = SampleMp4();
     const QString out = TempDir() + "/out.mkv";
@@ -37,6 +42,20 @@ TEST(Cli, UsageErrorsExitWithTwo)
         {"convert", in, "-o", out, "--start", "abc"},
         {"convert", in, "-o", out, "--start", "5", "--end", "2"},
         {"convert", in, "-o", out, "--bogus"},
+        {"convert", in, "-o", out, "-j", "0"},
+        {"convert", in, "-o", out, "--jobs", "many"},
+        {"convert", in, "-o", out, "--chapters", "x"},
+        {"convert", in, "-o"},
+        {"convert", in, "-p"},
+        {"convert", in, "-o", out, "--set", "novalue"},
+        {"convert", in, "-o", out, "--option", "=1"},
+        {"convert", "dvd:/nowhere", "-o", out},
+        {"convert", TempDir(), "-o", TempDir()},
+        {"categories", "extra"},
+        {"profiles", "--category"},
+        {"profiles", "--bogus"},
+        {"probe"},
+        {"probe", in, in},
     };
     for (const QStringList& args : bad) {
         const ProcessResult r = Cli(args);
@@ -45,7 +64,7 @@ TEST(Cli, UsageErrorsExitWithTwo)
     }
 }
 
-TEST(Cli, ConvertSucceedsFailsAndNeverOverwritesSilently)
+TEST_F(CliBasics, ConvertSucceedsFailsAndNeverOverwritesSilently)
 {
     const QString dir = TempDir();
     const QString out = dir + "/copy.mkv";

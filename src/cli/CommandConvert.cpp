@@ -1,0 +1,76 @@
+// convert: the command line checked, the profile found, the configuration
+// read, the jobs planned and run.
+#include "BatchRunner.h"
+#include "Cli.h"
+#include "Configuration.h"
+#include "ConvertArgs.h"
+#include "JobPlan.h"
+#include "Profiles.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QThread>
+
+namespace korvane::cli {
+
+namespace {
+
+int UnknownProfile(const ProfileSet& profiles, const QString& name)
+{
+    QString text = "no profile named '" + name + "'";
+    const QStringList close = profiles.CloseMatches(name);
+    if (!close.isEmpty())
+        text += "; did you mean: '" + close.join("', '") + "'?";
+    text += " ('korvane-cli profiles' lists them all)";
+    return UsageError(text);
+}
+
+// Threads per job as the new conversion dialog sets them: the configured
+// count, or one per processor when that is 0.
+int ConfiguredThreads(const TAVConfiguration& config)
+{
+    const int n = config.PerformanceOptions()->ThreadCount();
+    return n > 0 ? n : std::max(1, QThread::idealThreadCount());
+}
+
+} // namespace
+
+int RunConvert(QCoreApplication& app, const QStringList& args)
+{
+    ConvertRequest request;
+    const QString error = ParseConvertArgs(args, &request);
+    if (!error.isEmpty())
+        return UsageError(error);
+
+    const ProfileSet profiles(ProfileSet::UserStorePath());
+    TAVProfile* profile = nullptr;
+    if (!request.profile.isEmpty()) {
+        if (!profiles.Warning().isEmpty())
+            PrintError("custom profiles not read: " + profiles.Warning());
+        profile = profiles.Find(request.profile);
+        if (!profile)
+            return UnknownProfile(profiles, request.profile);
+    }
+
+    // Load never throws: a damaged file is set aside and reported by InfoBox
+    TAVConfiguration config;
+    config.Load();
+    const QString outputFolder = config.OutputFolder().isEmpty() ? TAVConfiguration::DefaultOutputFolder()
+                                                                 : config.OutputFolder();
+    PlanResult plan = PlanJobs(request, profile, outputFolder);
+    if (!plan.usageError.isEmpty())
+        return UsageError(plan.usageError);
+    if (!request.quiet)
+        for (const QString& note : plan.notes)
+            std::fprintf(stderr, "%s\n", qPrintable(note));
+    if (plan.jobs.isEmpty()) {
+        PrintError("nothing to convert");
+        return kExitFailed;
+    }
+    BatchRunner runner(app, request, profile, ConfiguredThreads(config), plan.jobs);
+    if (!runner.OpenLog())
+        return kExitFailed;
+    return runner.Run();
+}
+
+} // namespace korvane::cli

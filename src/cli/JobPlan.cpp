@@ -1,0 +1,122 @@
+#include "JobPlan.h"
+
+#include "AVProbe.h"
+#include "AVProfile.h"
+#include "dvd/DvdSource.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QHash>
+
+namespace korvane::cli {
+
+namespace {
+
+struct SourceItem
+{
+    QString source;
+    QString input;
+    QString relativeDir; // below the folder named as a source
+    QString baseName;    // output name without extension
+    QString suffix;      // ".mp4" of the source, used without a profile
+    QString problem;
+};
+
+// Media files under folder, decided by probing: the same rule as the
+// new-conversion dialog (opens, and has a video or an audio stream).
+QList<SourceItem> WalkFolder(const QString& folder, QStringList* notes)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Readable, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    QList<SourceItem> items;
+    const QDir root(folder);
+    for (const QString& f : files) {
+        if (!TAVProbe::IsUsableSource(f)) {
+            *notes << f + ": skipped, not a media file";
+            continue;
+        }
+        const QFileInfo info(f);
+        const QString rel = root.relativeFilePath(info.path());
+        items.append({f, f, rel == "." ? QString() : rel, info.completeBaseName(), "." + info.suffix(), {}});
+    }
+    if (items.isEmpty())
+        *notes << folder + ": no media files";
+    return items;
+}
+
+QString ExpandSources(const ConvertRequest& r, QList<SourceItem>* items, QStringList* notes, bool* sawFolder)
+{
+    for (const QString& s : r.sources) {
+        if (s.startsWith("dvd:")) {
+            if (r.title < 1)
+                return "a dvd: source needs --title N";
+            SourceItem item{s, {}, {}, {}, ".vob", {}};
+            try {
+                const dvd::TDvdSource d = dvd::OpenDvdSource(s.mid(4), r.title, r.firstChapter, r.lastChapter, r.angle);
+                item.input = d.Name + ".vob";
+                item.baseName = QStringLiteral("%1_%2").arg(d.VolumeLabel.isEmpty() ? "dvd" : d.VolumeLabel).arg(d.Title);
+            } catch (const std::exception& e) {
+                item.problem = s + ": " + QString::fromUtf8(e.what());
+                item.baseName = QStringLiteral("dvd_%1").arg(r.title);
+            }
+            items->append(item);
+        } else if (QFileInfo(s).isDir()) {
+            if (!r.recursive)
+                return s + " is a folder; add --recursive to convert the media files in it";
+            *sawFolder = true;
+            items->append(WalkFolder(s, notes));
+        } else {
+            const QFileInfo info(s);
+            SourceItem item{s, s, {}, info.completeBaseName(), info.suffix().isEmpty() ? "" : "." + info.suffix(), {}};
+            if (!info.exists())
+                item.problem = s + ": no such file";
+            items->append(item);
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+PlanResult PlanJobs(const ConvertRequest& r, const TAVProfile* profile, const QString& outputFolder)
+{
+    PlanResult result;
+    QList<SourceItem> items;
+    bool sawFolder = false;
+    result.usageError = ExpandSources(r, &items, &result.notes, &sawFolder);
+    if (!result.usageError.isEmpty())
+        return result;
+    const QFileInfo out(r.output);
+    const bool folderMode = r.output.isEmpty() || items.size() > 1 || sawFolder || out.isDir() ||
+                            r.output.endsWith('/');
+    if (folderMode && !r.output.isEmpty() && out.exists() && !out.isDir()) {
+        result.usageError = "with several sources -o names a folder, and " + r.output + " is a file";
+        return result;
+    }
+    const QString folder = r.output.isEmpty() ? outputFolder : r.output;
+    QHash<QString, QString> takenBy;
+    for (const SourceItem& item : items) {
+        JobPlan job{item.source, item.input, {}, item.problem};
+        if (folderMode) {
+            const QString ext = profile ? profile->GetExtension() : item.suffix;
+            QString dir = QDir(folder).filePath(item.relativeDir);
+            job.target = QDir::cleanPath(QDir(dir).filePath(item.baseName + ext));
+        } else {
+            job.target = QDir::cleanPath(r.output);
+        }
+        const QString key = QFileInfo(job.target).absoluteFilePath();
+        if (job.problem.isEmpty() && key == QFileInfo(item.source).absoluteFilePath())
+            job.problem = job.target + " would replace its own source";
+        else if (job.problem.isEmpty() && takenBy.contains(key))
+            job.problem = job.target + " is already the output of " + takenBy.value(key);
+        takenBy.insert(key, item.source);
+        result.jobs.append(job);
+    }
+    return result;
+}
+
+} // namespace korvane::cli
