@@ -58,6 +58,10 @@ void TAVConverter::Resume()
 
 void TAVConverter::Stop()
 {
+    // a stop asked while the job is still opening its files is kept for
+    // the moment it starts, and also ends a blocking open
+    if (m_started && !m_finished)
+        m_stopEarly = true;
     TState s = m_state.load();
     while ((s == stRunning || s == stPaused) && !m_state.compare_exchange_weak(s, stStopRequested)) {
     }
@@ -224,7 +228,7 @@ void TAVConverter::BeginTranscode()
     m_startTime = 0;
     m_lastTime = 0;
     TState expected = stIdle;
-    m_state.compare_exchange_strong(expected, stRunning);
+    m_state.compare_exchange_strong(expected, m_stopEarly ? stStopRequested : stRunning);
     m_startTime = av_gettime();
 }
 
@@ -282,9 +286,14 @@ void TAVConverter::Run()
     } catch (const std::exception& e) {
         // the job never started: close what was opened and tell the owner,
         // so a task does not wait for a job that will never progress
-        SetErrorText(QString::fromUtf8(e.what()));
         m_engine->CloseFiles();
         m_engine->ReleaseDefaults();
+        if (m_stopEarly) {
+            // the open was cut short by the stop: the job was stopped, not failed
+            CallOnMainThread([this] { DoStopped(); });
+            return;
+        }
+        SetErrorText(QString::fromUtf8(e.what()));
         Post([this] {
             if (OnFailed)
                 OnFailed(this);

@@ -88,6 +88,8 @@ public:
     void Stop();
 
     TState State() const { return m_state.load(); }
+    // True once a stop was asked for this job, also before it was running.
+    bool StopRequested() const { return m_stopEarly.load() || m_state.load() == stStopRequested; }
     // True once the worker has ended, whatever way.
     bool Finished() const { return m_finished.load(); }
     int Progress() const;
@@ -173,6 +175,7 @@ private:
     static constexpr int64_t kProgressIntervalUs = 40000;
     int64_t m_lastProgressPostUs = INT64_MIN / 2; // worker only
     std::atomic<bool> m_endedOnStop{false};
+    std::atomic<bool> m_stopEarly{false};
     std::thread m_worker;
 
     mutable std::mutex m_textLock; // guards m_errorText, m_lastLogLine

@@ -14,7 +14,7 @@ namespace {
 int InterruptRequested(void* opaque)
 {
     // a stop request also ends a blocking open or read
-    return static_cast<TAVConverter*>(opaque)->State() == TAVConverter::stStopRequested;
+    return static_cast<TAVConverter*>(opaque)->StopRequested();
 }
 
 void FillDemuxerOptions(const TAVConvertOptions& o, const JobParams& job, AVDictionary** dict)

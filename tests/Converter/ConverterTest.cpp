@@ -230,3 +230,18 @@ TEST(Converter, TimeTextAndPtsGuess)
     EXPECT_EQ(GuessCorrectPts(ctx, 7, 7), 7);
     EXPECT_EQ(GuessCorrectPts(ctx, AV_NOPTS_VALUE, 9), 9);
 }
+
+TEST(Converter, StopAskedWhileOpeningIsNotLost)
+{
+    TAVConverter c;
+    JobEvents ev;
+    Record(c, ev);
+    Prepare(c, "early.mkv");
+    c.ConvertOptions()->VideoOptions()->m_videoStreamCopy = true;
+    c.Start();
+    c.Stop(); // the worker is at most opening its files now
+    ASSERT_TRUE(WaitFinished(ev));
+    ev.order.removeAll("progress"); // one pass may report before it sees the stop
+    EXPECT_EQ(ev.order, (QStringList{"stopped", "finished"}));
+    EXPECT_TRUE(c.ErrorText().isEmpty());
+}
