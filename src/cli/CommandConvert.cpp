@@ -25,12 +25,13 @@ int UnknownProfile(const ProfileSet& profiles, const QString& name)
     return UsageError(text);
 }
 
-// Threads per job as the new conversion dialog sets them: the configured
-// count, or one per processor when that is 0.
+// Threads per job: the configured count, or 0 when that is 0, which lets
+// the media libraries size each codec's threads to the processors (a
+// frame-threaded decoder then runs one thread more than there are
+// processors, which keeps every core busy while the job waits on the encoder).
 int ConfiguredThreads(const TAVConfiguration& config)
 {
-    const int n = config.PerformanceOptions()->ThreadCount();
-    return n > 0 ? n : std::max(1, QThread::idealThreadCount());
+    return std::max(0, config.PerformanceOptions()->ThreadCount());
 }
 
 } // namespace
