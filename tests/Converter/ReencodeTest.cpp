@@ -208,3 +208,38 @@ TEST(Reencode, EveryEncoderOfTheCatalogWorksInItsContainer)
         EXPECT_TRUE(DecodesCleanly(out, &error)) << error.toStdString();
     }
 }
+
+TEST(Reencode, ClocksAreKeptByPaddingAndDuplicating)
+{
+    const QString dir = TempDir();
+    // audio that starts half a second after the video
+    const QString late = Fixture("late_audio.mkv", {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2",
+                                                    "-itsoffset", "0.5", "-f", "lavfi", "-i",
+                                                    "sine=frequency=440:sample_rate=48000:duration=1.5", "-c:v", "ffv1",
+                                                    "-c:a", "pcm_s16le"});
+    const QString padded = dir + "/padded.mkv";
+    ASSERT_EQ(Convert(late, padded,
+                      [](TAVConvertOptions* o) {
+                          o->AudioOptions()->m_audioSyncMethod = 1;
+                          o->AudioOptions()->m_encoderAudioCodecName = "pcm_s16le";
+                          o->VideoOptions()->m_encoderVideoCodecName = "ffv1";
+                      }),
+              "");
+    // the half second before the audio is filled with silence
+    const std::vector<double> audioDts = PacketDts(padded, 1);
+    ASSERT_FALSE(audioDts.empty());
+    EXPECT_NEAR(audioDts.front(), 0.0, 0.03);
+    EXPECT_NEAR(audioDts.back(), 2.0, 0.1);
+    EXPECT_LT(MeanVolume(padded), MeanVolume(late) - 1.0);
+
+    // a video whose second half jumps one second ahead: the constant-rate
+    // output repeats pictures to fill the gap
+    const QString gap = Fixture("video_gap.mkv", {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2",
+                                                  "-vf", "setpts='PTS+gte(T,1)*1/TB'", "-c:v", "ffv1"});
+    const QString filled = dir + "/filled.avi";
+    ASSERT_EQ(Convert(gap, filled, [](TAVConvertOptions* o) { o->VideoOptions()->m_encoderVideoCodecName = "mpeg4"; }),
+              "");
+    const ProbeResult p = Probe(filled);
+    ASSERT_EQ(p.Count("video"), 1);
+    EXPECT_NEAR(double(p.First("video")->packets), 75.0, 2.0);
+}
