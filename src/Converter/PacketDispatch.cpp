@@ -168,12 +168,12 @@ void Transcoder::WriteThroughFilters(TAVOutputStream& ost, AVPacket* pkt, size_t
         av_packet_unref(pkt);
         return;
     }
-    av::PacketPtr filtered = av::NewPacket();
-    while (filtered && av_bsf_receive_packet(bsf, filtered.get()) >= 0) {
+    AVPacket* filtered = ost.bsfPackets[first].get();
+    while (av_bsf_receive_packet(bsf, filtered) >= 0) {
         if (first + 1 < ost.bsfs.size())
-            WriteThroughFilters(ost, filtered.get(), first + 1);
+            WriteThroughFilters(ost, filtered, first + 1);
         else
-            Mux(ost, filtered.get());
+            Mux(ost, filtered);
     }
 }
 

@@ -336,6 +336,9 @@ void Transcoder::BuildBitstreamFilters(TAVOutputStream& ost)
             continue;
         }
         ost.bsfs.push_back(std::move(bsf));
+        ost.bsfPackets.push_back(av::NewPacket());
+        if (!ost.bsfPackets.back())
+            Fail(QStringLiteral("Out of memory"));
     }
     if (!ost.bsfs.empty())
         avcodec_parameters_copy(ost.stream->codecpar, ost.bsfs.back()->par_out);

@@ -66,6 +66,7 @@ struct TAVOutputStream
     int64_t endInStreamTb = AV_NOPTS_VALUE; // end of the last packet written
     int64_t lastMuxDts = AV_NOPTS_VALUE;
     std::vector<av::BsfPtr> bsfs;
+    std::vector<av::PacketPtr> bsfPackets; // one reused output packet per filter
     // audio
     av::SwrPtr resampler;
     av::AudioFifoPtr fifo;

@@ -267,3 +267,25 @@ TEST(Transcode, BadInputsEndTheJobWithAMessage)
     ASSERT_TRUE(unwritable.Run());
     EXPECT_EQ(unwritable.c.ErrorText(), "Could not open file");
 }
+
+TEST(Transcode, BitstreamFilterChainsFromTheMuxerOptions)
+{
+    Job job(SampleTs(), "filtered.mp4");
+    job.Copy();
+    job.c.ConvertOptions()->MuxerOptions()->m_audioBitstreamFilters = {"aac_adtstoasc"};
+    job.c.ConvertOptions()->MuxerOptions()->m_videoBitstreamFilters = {"h264_metadata", "dump_extra"};
+    ASSERT_TRUE(job.Run());
+    EXPECT_TRUE(job.c.ErrorText().isEmpty()) << job.c.ErrorText().toStdString();
+    const ProbeResult out = Probe(job.output);
+    EXPECT_EQ(out.First("video")->packets, Probe(SampleTs()).First("video")->packets);
+    EXPECT_TRUE(DecodesCleanly(job.output));
+
+    MessageRecorder messages;
+    Job unknown(SampleMp4(), "unknown.mkv");
+    unknown.Copy();
+    unknown.c.ConvertOptions()->MuxerOptions()->m_videoBitstreamFilters = {"no_such_filter", "h264_metadata"};
+    ASSERT_TRUE(unknown.Run());
+    EXPECT_TRUE(unknown.c.ErrorText().isEmpty());
+    EXPECT_EQ(messages.Texts(), QStringList{"Invalid BitstreamFilter no_such_filter"});
+    EXPECT_TRUE(DecodesCleanly(unknown.output));
+}
