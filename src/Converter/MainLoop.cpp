@@ -35,9 +35,11 @@ void Transcoder::Run()
         m_c.SetErrorText(QString::fromUtf8(e.what()));
         m_c.CallOnMainThread([this] { m_c.DoError(); });
         // a half-written output is closed so what was written stays readable
-        if (m_headersWritten)
+        if (m_headersWritten) {
+            m_headersWritten = false;
             for (OutputEntry& out : m_e.outputs)
                 av_write_trailer(out.ctx.get());
+        }
     }
 }
 
@@ -179,12 +181,16 @@ void Transcoder::Finish()
     for (TAVOutputStream& ost : m_ost)
         if (ost.encodingNeeded)
             DrainEncoder(ost, true);
+    // a trailer is written once, also when it fails: a second one is undefined
+    m_headersWritten = false;
+    int failed = 0;
     for (OutputEntry& out : m_e.outputs) {
         const int ret = av_write_trailer(out.ctx.get());
-        if (ret < 0)
-            throw EEngineError(("Could not write the end of the output file: " + av::ErrorText(ret)));
+        if (ret < 0 && failed == 0)
+            failed = ret;
     }
-    m_headersWritten = false;
+    if (failed < 0)
+        throw EEngineError(("Could not write the end of the output file: " + av::ErrorText(failed)));
     PrintReport(true);
 }
 

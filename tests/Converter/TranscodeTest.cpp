@@ -289,3 +289,19 @@ TEST(Transcode, BitstreamFilterChainsFromTheMuxerOptions)
     EXPECT_EQ(messages.Texts(), QStringList{"Invalid BitstreamFilter no_such_filter"});
     EXPECT_TRUE(DecodesCleanly(unknown.output));
 }
+
+TEST(Transcode, AFullDiskEndsTheJobAsFailed)
+{
+    MessageRecorder messages;
+    for (const QString& format : {"matroska", "mp4", "mpegts"}) {
+        SCOPED_TRACE(format.toStdString());
+        Job job(SampleMp4(), "unused");
+        job.c.SetOutputFiles({"/dev/full"}); // every write fails: no space left
+        job.c.ConvertOptions()->m_outputFormat = format;
+        job.c.ConvertOptions()->VideoOptions()->m_encoderVideoCodecName = "mpeg4";
+        ASSERT_TRUE(job.Run());
+        EXPECT_FALSE(job.c.ErrorText().isEmpty());
+        EXPECT_EQ(job.ev.order.last(), "finished");
+    }
+    EXPECT_FALSE(messages.Texts().isEmpty());
+}
