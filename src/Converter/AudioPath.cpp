@@ -61,6 +61,111 @@ void Transcoder::SetupAudioEncoder(TAVOutputStream& ost, TAVInputStream& ist)
     ost.encodingNeeded = true;
 }
 
+namespace {
+
+// Gives frame room for at least samples samples in the encoder's format,
+// reusing its buffer when that is large enough and no one else holds it.
+void ReserveSamples(AVFrame* frame, const AVCodecContext* enc, int samples)
+{
+    if (frame->buf[0] && frame->nb_samples >= samples && av_frame_is_writable(frame))
+        return;
+    av_frame_unref(frame);
+    frame->format = enc->sample_fmt;
+    frame->sample_rate = enc->sample_rate;
+    av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout);
+    frame->nb_samples = std::max(samples, 4096);
+    if (av_frame_get_buffer(frame, 0) < 0)
+        throw EEngineError("Out of memory in do_audio_out");
+}
+
+} // namespace
+
+void Transcoder::OpenResampler(TAVOutputStream& ost, const AVFrame* decoded)
+{
+    AVCodecContext* enc = ost.encoder();
+    const bool same = ost.resampler && ost.resamplerRate == decoded->sample_rate &&
+                      ost.resamplerFormat == decoded->format &&
+                      av_channel_layout_compare(&ost.resamplerLayout.v, &decoded->ch_layout) == 0;
+    if (same)
+        return;
+    // the input changed its layout, rate or format mid-stream: what the old
+    // resampler still holds goes out first, then a new one takes over
+    if (ost.resampler)
+        ResampleIntoFifo(ost, nullptr, 0, 0);
+    SwrContext* swr = nullptr;
+    if (swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, const_cast<AVChannelLayout*>(&decoded->ch_layout),
+                            AVSampleFormat(decoded->format), decoded->sample_rate, 0, nullptr) < 0 ||
+        swr_init(swr) < 0) {
+        swr_free(&swr);
+        throw EEngineError(QString::asprintf("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                                             decoded->ch_layout.nb_channels, decoded->sample_rate,
+                                             enc->ch_layout.nb_channels, enc->sample_rate)
+                               .toStdString());
+    }
+    ost.resampler.reset(swr);
+    ost.resamplerRate = decoded->sample_rate;
+    ost.resamplerFormat = decoded->format;
+    av_channel_layout_uninit(&ost.resamplerLayout.v);
+    av_channel_layout_copy(&ost.resamplerLayout.v, &decoded->ch_layout);
+}
+
+// Converts count input samples (none: drains the resampler), applies the
+// volume and appends what comes out to the FIFO, leaving out the first skip
+// samples.
+void Transcoder::ResampleIntoFifo(TAVOutputStream& ost, const uint8_t* const* input, int count, int64_t skip)
+{
+    AVCodecContext* enc = ost.encoder();
+    AVFrame* out = ost.audioFrame.get();
+    ReserveSamples(out, enc, swr_get_out_samples(ost.resampler.get(), count) + 16);
+    const int got = swr_convert(ost.resampler.get(), out->extended_data, out->nb_samples,
+                                const_cast<const uint8_t**>(input), count);
+    if (got < 0)
+        throw EEngineError("Cannot convert sample format");
+    if (got == 0)
+        return;
+    const int volume = m_o.AudioOptions()->m_audioVolume;
+    if (volume != 256) {
+        const int capacity = out->nb_samples;
+        out->nb_samples = got;
+        ApplyVolume(out, volume);
+        out->nb_samples = capacity;
+    }
+    const int kept = int(std::max<int64_t>(0, got - skip));
+    if (kept == 0)
+        return;
+    // the leading samples to drop are skipped by offsetting each plane
+    const int bps = av_get_bytes_per_sample(enc->sample_fmt);
+    const bool planar = av_sample_fmt_is_planar(enc->sample_fmt);
+    const int planes = planar ? enc->ch_layout.nb_channels : 1;
+    const size_t offset = size_t(got - kept) * size_t(planar ? bps : bps * enc->ch_layout.nb_channels);
+    ost.planes.resize(size_t(planes));
+    for (int p = 0; p < planes; ++p)
+        ost.planes[size_t(p)] = out->extended_data[p] + offset;
+    if (av_audio_fifo_write(ost.fifo.get(), ost.planes.data(), kept) < kept)
+        throw EEngineError("av_fifo_realloc2() failed");
+}
+
+// Silence in front of the next samples, written in bounded pieces so a long
+// gap never needs one huge buffer.
+void Transcoder::PadWithSilence(TAVOutputStream& ost, int64_t samples)
+{
+    AVCodecContext* enc = ost.encoder();
+    constexpr int kPiece = 4096;
+    av::FramePtr silence = av::NewFrame();
+    if (!silence)
+        throw EEngineError("Out of memory in do_audio_out");
+    ReserveSamples(silence.get(), enc, kPiece);
+    av_samples_set_silence(silence->extended_data, 0, kPiece, enc->ch_layout.nb_channels, enc->sample_fmt);
+    while (samples > 0) {
+        const int n = int(std::min<int64_t>(samples, kPiece));
+        if (av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(silence->extended_data), n) < n)
+            throw EEngineError("av_fifo_realloc2() failed");
+        samples -= n;
+        // long gaps are encoded as they are filled, so the FIFO stays small
+        SendAudioFrames(ost, false);
+    }
+}
+
 void Transcoder::EncodeAudio(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* decoded)
 {
     if (!decoded)
@@ -68,22 +173,10 @@ void Transcoder::EncodeAudio(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
     AVCodecContext* enc = ost.encoder();
     const int rate = enc->sample_rate;
     const int method = m_o.AudioOptions()->m_audioSyncMethod;
-    if (!ost.resampler) {
-        SwrContext* swr = nullptr;
-        if (swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, rate, &decoded->ch_layout,
-                                AVSampleFormat(decoded->format), decoded->sample_rate, 0, nullptr) < 0 ||
-            swr_init(swr) < 0) {
-            swr_free(&swr);
-            throw EEngineError(QString::asprintf("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                                                 decoded->ch_layout.nb_channels, decoded->sample_rate,
-                                                 enc->ch_layout.nb_channels, rate)
-                                   .toStdString());
-        }
-        ost.resampler.reset(swr);
-    }
+    OpenResampler(ost, decoded);
     const int fifoSamples = av_audio_fifo_size(ost.fifo.get());
     const double syncTime = double(ost.sync->ptsUs) / 1000000.0;
-    int dropSamples = 0, padSamples = 0;
+    int64_t dropSamples = 0, padSamples = 0;
     if (method == 0) {
         // no correction: the output starts at the input's first time and then
         // counts samples, so rounded or jittering input timestamps never open
@@ -95,9 +188,9 @@ void Transcoder::EncodeAudio(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
         if (std::fabs(delta) > 50) {
             if (ist.isStart || std::fabs(delta) > rate * m_o.AudioOptions()->m_audioDriftThreshold) {
                 if (delta < 0)
-                    dropSamples = int(std::llround(-delta));
+                    dropSamples = std::llround(-delta);
                 else
-                    padSamples = int(std::llround(delta));
+                    padSamples = std::llround(delta);
                 ist.isStart = false;
             } else if (method > 1) {
                 const int comp = int(std::clamp<long long>(std::llround(delta), -method, method));
@@ -105,59 +198,24 @@ void Transcoder::EncodeAudio(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
             }
         }
     }
-
     ost.audioClockStarted = true;
-    AVFrame* out = ost.audioFrame.get();
-    av_frame_unref(out);
-    out->format = enc->sample_fmt;
-    out->sample_rate = rate;
-    av_channel_layout_copy(&out->ch_layout, &enc->ch_layout);
-    out->nb_samples = swr_get_out_samples(ost.resampler.get(), decoded->nb_samples) + 16;
-    if (av_frame_get_buffer(out, 0) < 0)
-        throw EEngineError("Out of memory in do_audio_out");
-    const int got = swr_convert(ost.resampler.get(), out->extended_data, out->nb_samples,
-                                const_cast<const uint8_t**>(decoded->extended_data), decoded->nb_samples);
-    if (got < 0)
-        throw EEngineError("Cannot convert sample format");
-    out->nb_samples = got;
-    if (m_o.AudioOptions()->m_audioVolume != 256)
-        ApplyVolume(out, m_o.AudioOptions()->m_audioVolume);
-
-    AVAudioFifo* fifo = ost.fifo.get();
-    if (padSamples > 0) {
-        av::FramePtr silence = av::NewFrame();
-        silence->format = enc->sample_fmt;
-        silence->nb_samples = padSamples;
-        av_channel_layout_copy(&silence->ch_layout, &enc->ch_layout);
-        if (av_frame_get_buffer(silence.get(), 0) < 0)
-            throw EEngineError("Out of memory in do_audio_out");
-        av_samples_set_silence(silence->extended_data, 0, padSamples, enc->ch_layout.nb_channels, enc->sample_fmt);
-        av_audio_fifo_write(fifo, reinterpret_cast<void**>(silence->extended_data), padSamples);
-    }
-    int skip = std::min(dropSamples, got);
-    if (skip < got) {
-        // the leading samples to drop are skipped by offsetting each plane
-        const int bps = av_get_bytes_per_sample(enc->sample_fmt);
-        const bool planar = av_sample_fmt_is_planar(enc->sample_fmt);
-        const int planes = planar ? enc->ch_layout.nb_channels : 1;
-        const int stride = planar ? bps : bps * enc->ch_layout.nb_channels;
-        std::vector<void*> data(static_cast<size_t>(planes));
-        for (int p = 0; p < planes; ++p)
-            data[size_t(p)] = out->extended_data[p] + size_t(skip) * size_t(stride);
-        if (av_audio_fifo_write(fifo, data.data(), got - skip) < got - skip)
-            throw EEngineError("av_fifo_realloc2() failed");
-    }
+    if (padSamples > 0)
+        PadWithSilence(ost, padSamples);
+    ResampleIntoFifo(ost, decoded->extended_data, decoded->nb_samples, dropSamples);
     SendAudioFrames(ost, false);
 }
 
 void Transcoder::SendAudioFrames(TAVOutputStream& ost, bool flush)
 {
     AVCodecContext* enc = ost.encoder();
+    if (flush && ost.resampler)
+        ResampleIntoFifo(ost, nullptr, 0, 0); // what the resampler still holds
     if (!ost.fifo) {
         // first call, right after the encoder opened
         ost.fifo.reset(av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, 4096));
         ost.audioFrame = av::NewFrame();
-        if (!ost.fifo || !ost.audioFrame)
+        ost.encodeFrame = av::NewFrame();
+        if (!ost.fifo || !ost.audioFrame || !ost.encodeFrame)
             throw EEngineError("no memory");
         return;
     }
@@ -174,20 +232,26 @@ void Transcoder::SendAudioFrames(TAVOutputStream& ost, bool flush)
             av_audio_fifo_drain(fifo, n);
             continue;
         }
-        av::FramePtr frame = av::NewFrame();
-        frame->format = enc->sample_fmt;
-        frame->sample_rate = enc->sample_rate;
-        frame->nb_samples = padTail ? frameSize : n;
-        av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout);
-        if (av_frame_get_buffer(frame.get(), 0) < 0)
-            throw EEngineError("Out of memory in do_audio_out");
+        // the encoder may still hold the last frame's buffer: a new one is
+        // taken only then
+        AVFrame* frame = ost.encodeFrame.get();
+        const int wanted = padTail ? frameSize : n;
+        if (!frame->buf[0] || frame->nb_samples != wanted || av_frame_make_writable(frame) < 0) {
+            av_frame_unref(frame);
+            frame->format = enc->sample_fmt;
+            frame->sample_rate = enc->sample_rate;
+            frame->nb_samples = wanted;
+            av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout);
+            if (av_frame_get_buffer(frame, 0) < 0)
+                throw EEngineError("Out of memory in do_audio_out");
+        }
         if (padTail)
             av_samples_set_silence(frame->extended_data, 0, frameSize, enc->ch_layout.nb_channels, enc->sample_fmt);
         if (av_audio_fifo_read(fifo, reinterpret_cast<void**>(frame->extended_data), n) < n)
             throw EEngineError("Audio FIFO read failed");
         frame->pts = av_rescale_q(ost.syncOpts, {1, enc->sample_rate}, enc->time_base);
         ost.syncOpts += n;
-        if (avcodec_send_frame(enc, frame.get()) < 0)
+        if (avcodec_send_frame(enc, frame) < 0)
             throw EEngineError("Audio encoding failed");
         ++ost.frameNumber;
         DrainEncoder(ost, false);

@@ -24,6 +24,7 @@ extern "C" {
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 #include <string>
 
 namespace korvane::av {
@@ -82,6 +83,22 @@ struct Dict
     Dict(const Dict&) = delete;
     Dict& operator=(const Dict&) = delete;
     ~Dict() { av_dict_free(&p); }
+};
+
+// A channel layout that frees what it owns (custom layouts carry a map).
+struct ChannelLayout
+{
+    AVChannelLayout v{};
+    ChannelLayout() = default;
+    ChannelLayout(const ChannelLayout&) = delete;
+    ChannelLayout& operator=(const ChannelLayout&) = delete;
+    ChannelLayout(ChannelLayout&& o) noexcept : v(o.v) { o.v = {}; }
+    ChannelLayout& operator=(ChannelLayout&& o) noexcept
+    {
+        std::swap(v, o.v);
+        return *this;
+    }
+    ~ChannelLayout() { av_channel_layout_uninit(&v); }
 };
 
 inline FramePtr NewFrame() { return FramePtr(av_frame_alloc()); }

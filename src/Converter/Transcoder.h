@@ -70,7 +70,11 @@ struct TAVOutputStream
     // audio
     av::SwrPtr resampler;
     av::AudioFifoPtr fifo;
-    av::FramePtr audioFrame; // resampled samples
+    av::FramePtr audioFrame;  // resampled samples, reused
+    av::FramePtr encodeFrame; // one encoder frame, reused
+    std::vector<void*> planes; // scratch plane pointers
+    int resamplerRate = 0, resamplerFormat = -1; // what the resampler was built for
+    av::ChannelLayout resamplerLayout;
     bool audioClockStarted = false;
     // video
     av::FilterGraphPtr graph;
@@ -133,6 +137,9 @@ private:
     // AudioPath.cpp
     void SetupAudioEncoder(TAVOutputStream& ost, TAVInputStream& ist);
     void EncodeAudio(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* decoded);
+    void OpenResampler(TAVOutputStream& ost, const AVFrame* decoded);
+    void ResampleIntoFifo(TAVOutputStream& ost, const uint8_t* const* input, int count, int64_t skip);
+    void PadWithSilence(TAVOutputStream& ost, int64_t samples);
     void SendAudioFrames(TAVOutputStream& ost, bool flush);
 
     // VideoPath.cpp

@@ -4,6 +4,7 @@
 #include "JobRunner.h"
 #include "MediaFixtures.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -242,4 +243,38 @@ TEST(Reencode, ClocksAreKeptByPaddingAndDuplicating)
     const ProbeResult p = Probe(filled);
     ASSERT_EQ(p.Count("video"), 1);
     EXPECT_NEAR(double(p.First("video")->packets), 75.0, 2.0);
+}
+
+TEST(Reencode, AudioThatChangesItsLayoutMidStreamAndEveryResampledSample)
+{
+    const QString dir = TempDir();
+    // two MPEG-TS pieces back to back: stereo, then mono (as broadcasts switch)
+    const QString stereo = Fixture("ts_stereo.ts", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=1",
+                                                    "-ac", "2", "-c:a", "mp2", "-f", "mpegts"});
+    const QString mono = Fixture("ts_mono.ts", {"-f", "lavfi", "-i", "sine=frequency=880:sample_rate=48000:duration=1",
+                                                "-ac", "1", "-c:a", "mp2", "-f", "mpegts"});
+    const QString joined = dir + "/joined.ts";
+    {
+        QFile out(joined);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        for (const QString& part : {stereo, mono}) {
+            QFile in(part);
+            ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+            out.write(in.readAll());
+        }
+    }
+    const QString wav = dir + "/joined.wav";
+    ASSERT_EQ(Convert(joined, wav, [](TAVConvertOptions*) {}), "");
+    const ProbeResult p = Probe(wav);
+    ASSERT_EQ(p.Count("audio"), 1);
+    EXPECT_NEAR(p.First("audio")->duration, 2.0, 0.1);
+
+    // 2 s at 44.1 kHz resampled to 48 kHz: the resampler's tail is kept
+    const QString source = Fixture("tone_44k.wav", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2",
+                                                    "-c:a", "pcm_s16le"});
+    const QString resampled = dir + "/tone_48k.wav";
+    ASSERT_EQ(Convert(source, resampled, [](TAVConvertOptions* o) { o->AudioOptions()->m_audioSampleRate = 48000; }), "");
+    const ProcessResult r = RunProcess(QStringLiteral(KORVANE_FFPROBE),
+                                       {"-v", "error", "-show_entries", "stream=duration_ts", "-of", "csv=p=0", resampled});
+    EXPECT_NEAR(r.out.trimmed().toDouble(), 96000, 2);
 }
