@@ -35,11 +35,7 @@ void Transcoder::Run()
         m_c.SetErrorText(QString::fromUtf8(e.what()));
         m_c.CallOnMainThread([this] { m_c.DoError(); });
         // a half-written output is closed so what was written stays readable
-        if (m_headersWritten) {
-            m_headersWritten = false;
-            for (OutputEntry& out : m_e.outputs)
-                av_write_trailer(out.ctx.get());
-        }
+        WriteTrailers();
     }
 }
 
@@ -179,19 +175,32 @@ void Transcoder::Finish()
         if (ist.decodingNeeded)
             OutputPacket(ist, nullptr);
     for (TAVOutputStream& ost : m_ost)
+        if (ost.encodingNeeded && ost.type() == AVMEDIA_TYPE_VIDEO)
+            FlushVideoFilters(ost);
+    for (TAVOutputStream& ost : m_ost)
         if (ost.encodingNeeded)
             DrainEncoder(ost, true);
-    // a trailer is written once, also when it fails: a second one is undefined
-    m_headersWritten = false;
-    int failed = 0;
-    for (OutputEntry& out : m_e.outputs) {
-        const int ret = av_write_trailer(out.ctx.get());
-        if (ret < 0 && failed == 0)
-            failed = ret;
-    }
+    for (TAVOutputStream& ost : m_ost)
+        FlushBitstreamFilters(ost);
+    const int failed = WriteTrailers();
     if (failed < 0)
         throw EEngineError(("Could not write the end of the output file: " + av::ErrorText(failed)));
     PrintReport(true);
+}
+
+int Transcoder::WriteTrailers()
+{
+    // a trailer is written once, also when it fails: a second one is undefined
+    int failed = 0;
+    for (size_t i = 0; i < m_needsTrailer.size(); ++i) {
+        if (!m_needsTrailer[i])
+            continue;
+        m_needsTrailer[i] = false;
+        const int ret = av_write_trailer(m_e.outputs[i].ctx.get());
+        if (ret < 0 && failed == 0)
+            failed = ret;
+    }
+    return failed;
 }
 
 void Transcoder::PrintReport(bool last)

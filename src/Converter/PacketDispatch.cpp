@@ -157,7 +157,17 @@ void Transcoder::WriteFrame(TAVOutputStream& ost, AVPacket* pkt)
         Mux(ost, pkt);
         return;
     }
+    // filters work in the time base they were set up with; the muxer may
+    // have chosen another one for the stream when the header was written
+    if (pkt)
+        av_packet_rescale_ts(pkt, ost.stream->time_base, ost.bsfs.front()->time_base_in);
     WriteThroughFilters(ost, pkt, 0);
+}
+
+void Transcoder::FlushBitstreamFilters(TAVOutputStream& ost)
+{
+    if (!ost.bsfs.empty())
+        WriteThroughFilters(ost, nullptr, 0);
 }
 
 void Transcoder::WriteThroughFilters(TAVOutputStream& ost, AVPacket* pkt, size_t first)
@@ -165,16 +175,23 @@ void Transcoder::WriteThroughFilters(TAVOutputStream& ost, AVPacket* pkt, size_t
     // a filter error drops what the filter could not take; the packet goes on
     AVBSFContext* bsf = ost.bsfs[first].get();
     if (av_bsf_send_packet(bsf, pkt) < 0) {
-        av_packet_unref(pkt);
-        return;
+        if (pkt)
+            av_packet_unref(pkt);
+        if (pkt || first + 1 >= ost.bsfs.size())
+            return;
     }
     AVPacket* filtered = ost.bsfPackets[first].get();
     while (av_bsf_receive_packet(bsf, filtered) >= 0) {
-        if (first + 1 < ost.bsfs.size())
+        if (first + 1 < ost.bsfs.size()) {
             WriteThroughFilters(ost, filtered, first + 1);
-        else
+        } else {
+            av_packet_rescale_ts(filtered, bsf->time_base_out, ost.stream->time_base);
             Mux(ost, filtered);
+        }
     }
+    // at the end of the stream the next filter is flushed in turn
+    if (!pkt && first + 1 < ost.bsfs.size())
+        WriteThroughFilters(ost, nullptr, first + 1);
 }
 
 void Transcoder::Mux(TAVOutputStream& ost, AVPacket* pkt)

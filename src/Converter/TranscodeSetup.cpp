@@ -379,6 +379,7 @@ void Transcoder::CopyChapters(int inputIndex, int outputIndex)
 
 void Transcoder::WriteHeaders()
 {
+    m_needsTrailer.assign(m_e.outputs.size(), false);
     for (size_t i = 0; i < m_e.outputs.size(); ++i) {
         AVFormatContext* oc = m_e.outputs[i].ctx.get();
         av::Dict opts;
@@ -391,8 +392,8 @@ void Transcoder::WriteHeaders()
         AddPrivateOptions(m_e, muxer, &opts.p);
         if (avformat_write_header(oc, &opts.p) < 0)
             Fail(QStringLiteral("Could not write header for output file  (incorrect codec parameters ?)"));
+        m_needsTrailer[i] = true;
     }
-    m_headersWritten = true;
 }
 
 } // namespace korvane

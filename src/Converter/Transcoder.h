@@ -123,6 +123,7 @@ private:
     int ChooseInput(double& optsMin);
     void CorrectTimestamps(TAVInputStream& ist, AVPacket* pkt);
     void Finish();
+    int WriteTrailers();
     void PrintReport(bool last);
 
     // PacketDispatch.cpp
@@ -130,6 +131,7 @@ private:
     void Dispatch(TAVInputStream& ist, AVFrame* frame, AVSubtitle* sub, const AVPacket* pkt);
     void CopyPacket(TAVOutputStream& ost, TAVInputStream& ist, const AVPacket* pkt);
     void WriteThroughFilters(TAVOutputStream& ost, AVPacket* pkt, size_t first);
+    void FlushBitstreamFilters(TAVOutputStream& ost);
     void Mux(TAVOutputStream& ost, AVPacket* pkt);
     void FlushEncoders(TAVInputStream& ist);
     void DrainEncoder(TAVOutputStream& ost, bool flush);
@@ -145,6 +147,8 @@ private:
     // VideoPath.cpp
     int ConfigureFilters(TAVInputStream& ist, TAVOutputStream& ost);
     void FilterVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* decoded);
+    void PullFilteredVideo(TAVOutputStream& ost, TAVInputStream& ist);
+    void FlushVideoFilters(TAVOutputStream& ost);
     void EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* picture);
 
     // SubtitlePath.cpp
@@ -159,7 +163,7 @@ private:
     av::PacketPtr m_packet;   // the packet being read, reused
     av::PacketPtr m_outPacket; // encoder output, reused
     std::vector<uint8_t> m_subtitleBuffer;
-    bool m_headersWritten = false;
+    std::vector<bool> m_needsTrailer; // per output: header written, trailer not yet attempted
     int64_t m_startUs = 0; // dispatch threshold: frames before it are decoded only
 };
 

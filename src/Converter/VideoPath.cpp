@@ -124,6 +124,7 @@ void Transcoder::FilterVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
         ost.sourceHeight = decoded->height;
         ost.sourcePixFmt = decoded->format;
         const int w = enc->width, h = enc->height;
+        FlushVideoFilters(ost);
         if (ConfigureFilters(ist, ost) != 0)
             throw EEngineError("Error opening filters!");
         enc->width = w;
@@ -131,6 +132,21 @@ void Transcoder::FilterVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
     }
     if (av_buffersrc_add_frame_flags(ost.bufferSource, decoded, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
         throw EEngineError("Error while feeding the filter graph");
+    PullFilteredVideo(ost, ist);
+}
+
+void Transcoder::FlushVideoFilters(TAVOutputStream& ost)
+{
+    // pictures that filters hold back (a deinterlacer's last one) come out at the end
+    if (!ost.graph || !ost.bufferSource)
+        return;
+    if (av_buffersrc_add_frame(ost.bufferSource, nullptr) < 0)
+        return;
+    PullFilteredVideo(ost, m_ist[ost.source]);
+}
+
+void Transcoder::PullFilteredVideo(TAVOutputStream& ost, TAVInputStream& ist)
+{
     for (;;) {
         AVFrame* picture = ost.filtered.get();
         const int ret = av_buffersink_get_frame(ost.bufferSink, picture);

@@ -305,3 +305,26 @@ TEST(Transcode, AFullDiskEndsTheJobAsFailed)
     }
     EXPECT_FALSE(messages.Texts().isEmpty());
 }
+
+TEST(Transcode, BitstreamFiltersKeepTimesAndGiveBackWhatTheyHold)
+{
+    const QString wav = Fixture("tone_44k.wav", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2",
+                                                 "-c:a", "pcm_s16le"});
+    Job job(wav, "rechunked.mkv");
+    job.Copy();
+    job.c.ConvertOptions()->MuxerOptions()->m_audioBitstreamFilters = {"pcm_rechunk"};
+    ASSERT_TRUE(job.Run());
+    EXPECT_TRUE(job.c.ErrorText().isEmpty()) << job.c.ErrorText().toStdString();
+    const ProbeResult out = Probe(job.output);
+    EXPECT_NEAR(out.duration, 2.0, 0.03);
+    const std::vector<double> dts = PacketDts(job.output, 0);
+    EXPECT_TRUE(Monotonic(dts));
+    // every sample is there, the filter's last partial chunk included
+    const ProcessResult samples = RunProcess(
+        QStringLiteral(KORVANE_FFPROBE),
+        {"-v", "error", "-show_entries", "packet=duration", "-select_streams", "a:0", "-of", "csv=p=0", job.output});
+    double total = 0;
+    for (const QString& line : samples.out.split('\n', Qt::SkipEmptyParts))
+        total += line.toDouble();
+    EXPECT_NEAR(total, 2000.0, 2.0); // milliseconds in Matroska
+}
