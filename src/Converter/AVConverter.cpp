@@ -13,7 +13,7 @@
 namespace korvane {
 
 TAVConverter::TAVConverter(QObject* owner)
-    : TPersistent(owner), m_options(new TAVConvertOptions(this)), m_engine(std::make_unique<ConverterEngine>())
+    : TPersistent(owner), m_options(new TAVConvertOptions(this)), m_engine(std::make_unique<ConverterEngine>(this))
 {
     LoadMediaLibraries();
     m_logJobId = RegisterLogJob(this);
@@ -281,8 +281,10 @@ void TAVConverter::Run()
             if (s.file >= 0 && s.file < int(m_engine->inputs.size()) && s.stream >= 0 &&
                 s.stream < kMaxStreamsPerFile)
                 m_engine->inputs[s.file].scales[s.stream] = s.scale;
+        m_engine->openingOutputs = true;
         for (int i = 0; i < m_outputFiles.size(); ++i)
             OpenOutput(*this, *m_engine, i);
+        m_engine->openingOutputs = false;
     } catch (const std::exception& e) {
         // the job never started: close what was opened and tell the owner,
         // so a task does not wait for a job that will never progress

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -72,7 +73,9 @@ struct JobParams
 
 struct ConverterEngine
 {
-    ConverterEngine();
+    explicit ConverterEngine(TAVConverter* owner);
+    TAVConverter* const owner;
+    std::atomic<bool> openingOutputs{false};
     ~ConverterEngine();
 
     // Default option contexts: targets of the free-form options and the
@@ -116,6 +119,13 @@ QString EncoderAlias(const QString& name, QString* note);
 // Codec id of the encoder (or decoder) named name, 0 for an empty name.
 // Raises "Unknown Codec Name" or "Invalid codec type".
 AVCodecID FindCodec(const QString& name, AVMediaType type, bool encoder);
+
+// The I/O interrupt callback of a job's inputs (opaque: the converter): a
+// stop request also ends a blocking open or read.
+int StopRequestedCallback(void* opaque);
+// The same for outputs (opaque: the engine), only while they are being
+// opened: after a stop the trailers must still be written.
+int OutputOpenInterruptCallback(void* opaque);
 
 // Opening inputs and outputs; raise EEngineError with the user's message.
 void OpenInput(TAVConverter& converter, ConverterEngine& engine, int index);

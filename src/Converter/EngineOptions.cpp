@@ -7,7 +7,7 @@
 
 namespace korvane {
 
-ConverterEngine::ConverterEngine()
+ConverterEngine::ConverterEngine(TAVConverter* owner_) : owner(owner_)
 {
     for (int type = 0; type < 5; ++type) {
         defaultCodec[type].reset(avcodec_alloc_context3(nullptr));
@@ -202,6 +202,17 @@ QString EncoderAlias(const QString& name, QString* note)
         }
     }
     return name;
+}
+
+int StopRequestedCallback(void* opaque)
+{
+    return static_cast<TAVConverter*>(opaque)->StopRequested() ? 1 : 0;
+}
+
+int OutputOpenInterruptCallback(void* opaque)
+{
+    const auto* engine = static_cast<const ConverterEngine*>(opaque);
+    return engine->openingOutputs && engine->owner->StopRequested() ? 1 : 0;
 }
 
 AVCodecID FindCodec(const QString& name, AVMediaType type, bool encoder)

@@ -11,12 +11,6 @@ namespace korvane {
 
 namespace {
 
-int InterruptRequested(void* opaque)
-{
-    // a stop request also ends a blocking open or read
-    return static_cast<TAVConverter*>(opaque)->StopRequested();
-}
-
 void FillDemuxerOptions(const TAVConvertOptions& o, const JobParams& job, AVDictionary** dict)
 {
     // the parameters a raw or capture demuxer needs; other demuxers leave them unused
@@ -119,7 +113,7 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
     if (!raw)
         throw EEngineError("Out of memory");
     TagContext(raw, c.LogJobId());
-    raw->interrupt_callback = {&InterruptRequested, &c};
+    raw->interrupt_callback = {&StopRequestedCallback, &c};
     av::Dict options;
     FillDemuxerOptions(o, e.job, &options.p);
     CopyContextOptions(raw, e.defaultFormat, e.optionNames, AV_OPT_FLAG_DECODING_PARAM);

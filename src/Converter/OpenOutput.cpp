@@ -376,6 +376,7 @@ void OpenOutput(TAVConverter& c, ConverterEngine& e, int index)
         throw EEngineError("Out of memory");
     out.ctx.reset(oc);
     TagContext(oc, c.LogJobId());
+    oc->interrupt_callback = {&OutputOpenInterruptCallback, &e};
     const AVOutputFormat* fmt = oc->oformat;
     const TVideoOptions* v = o.VideoOptions();
     const TAudioOptions* a = o.AudioOptions();
@@ -417,7 +418,8 @@ void OpenOutput(TAVConverter& c, ConverterEngine& e, int index)
     }
     oc->max_delay = int(std::lround(o.MuxerOptions()->m_muxMaxDelay * 1000000.0));
     oc->flags |= AVFMT_FLAG_NONBLOCK;
-    CopyContextOptions(oc, e.defaultFormat, e.optionNames, AV_OPT_FLAG_DECODING_PARAM);
+    // options meant for writing are marked for encoding today
+    CopyContextOptions(oc, e.defaultFormat, e.optionNames, AV_OPT_FLAG_ENCODING_PARAM);
 }
 
 } // namespace korvane
