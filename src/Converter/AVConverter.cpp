@@ -21,6 +21,12 @@ TAVConverter::TAVConverter(QObject* owner)
 
 TAVConverter::~TAVConverter()
 {
+    StopAndWait();
+    UnregisterLogJob(m_logJobId);
+}
+
+void TAVConverter::StopAndWait()
+{
     // a job still running is stopped; the worker may be waiting for the main
     // thread (which is here), so it is told not to wait any more
     Stop();
@@ -31,7 +37,6 @@ TAVConverter::~TAVConverter()
     m_stateChanged.notify_all();
     if (m_worker.joinable())
         m_worker.join();
-    UnregisterLogJob(m_logJobId);
 }
 
 void TAVConverter::Start()
@@ -131,8 +136,13 @@ void TAVConverter::DoLog(int level, const QString& text)
 
 void TAVConverter::DoStopped()
 {
-    if (OnStopped)
-        OnStopped(this);
+    // a failing handler must not take the event loop down
+    try {
+        if (OnStopped)
+            OnStopped(this);
+    } catch (const std::exception& e) {
+        ErrorBox(QString::fromUtf8(e.what()));
+    }
 }
 
 void TAVConverter::DoError()
@@ -229,6 +239,10 @@ void TAVConverter::BeginTranscode()
     m_lastTime = 0;
     TState expected = stIdle;
     m_state.compare_exchange_strong(expected, m_stopEarly ? stStopRequested : stRunning);
+    // a stop that came between the check and the change is not lost
+    expected = stRunning;
+    if (m_stopEarly)
+        m_state.compare_exchange_strong(expected, stStopRequested);
     m_startTime = av_gettime();
 }
 
@@ -366,6 +380,9 @@ void TAVConverter::Cleanup()
 
 int64_t TAVConverter::GetInputSize(int index) const
 {
+    // the inputs belong to the worker: other threads get the last figure it published
+    if (std::this_thread::get_id() != m_worker.get_id())
+        return index == 0 ? int64_t(m_inputSize) : 0;
     if (index < 0 || index >= int(m_engine->inputs.size()) || !m_engine->inputs[index].ctx)
         return 0;
     AVIOContext* pb = m_engine->inputs[index].ctx->pb;

@@ -56,6 +56,9 @@ public:
     // Stops a running job and waits for its worker; events still queued for
     // this converter are dropped.
     ~TAVConverter() override;
+    // The same, for a subclass's destructor: the worker calls virtual
+    // members, so a subclass must end the job before its own parts go.
+    void StopAndWait();
 
     TAVLogEvent OnLog;
     TAVNotifyEvent OnProgress;

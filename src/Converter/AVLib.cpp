@@ -94,16 +94,22 @@ void LogCallback(void* avcl, int level, const char* fmt, va_list vl)
     t_inCallback = true;
     try {
         const int lvl = level & 0xff;
-        std::shared_lock lock(g_registryLock);
         TAVConverter* converter = nullptr;
-        const int jobId = JobIdOfContext(avcl);
-        if (jobId > 0) {
-            auto it = g_jobs.find(jobId);
-            converter = it == g_jobs.end() ? nullptr : it->second;
-        }
-        if (!converter) {
-            auto it = g_threads.find(CurrentThreadId());
-            converter = it == g_threads.end() ? nullptr : it->second;
+        {
+            // the lock only covers the lookup: handlers run without it, so a
+            // handler that creates or frees a converter cannot deadlock. A
+            // converter leaves the registry only after its worker and every
+            // context it opened are gone, so no line can still reach it then.
+            std::shared_lock lock(g_registryLock);
+            const int jobId = JobIdOfContext(avcl);
+            if (jobId > 0) {
+                auto it = g_jobs.find(jobId);
+                converter = it == g_jobs.end() ? nullptr : it->second;
+            }
+            if (!converter) {
+                auto it = g_threads.find(CurrentThreadId());
+                converter = it == g_threads.end() ? nullptr : it->second;
+            }
         }
         if (converter && lvl <= converter->LogLevel.load()) {
             PartialLine& partial = t_partial[converter->LogJobId()];
@@ -113,7 +119,9 @@ void LogCallback(void* avcl, int level, const char* fmt, va_list vl)
             av_log_format_line2(avcl, level, fmt, copy, buf, sizeof buf, &partial.printPrefix);
             va_end(copy);
             partial.text += buf;
-            if (!partial.text.empty() && partial.text.back() == '\n') {
+            // a line longer than the buffer was cut: it ends here
+            const bool cut = std::strlen(buf) + 1 >= sizeof buf;
+            if (!partial.text.empty() && (partial.text.back() == '\n' || cut)) {
                 std::string line = std::move(partial.text);
                 partial.text.clear();
                 while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))

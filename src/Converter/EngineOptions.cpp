@@ -133,6 +133,7 @@ int TAVConverter::SetOption(const QString& name, const QString& value)
         return -1; // the job has ended: its default contexts are gone
     const std::vector<OptionSetting> settings = TranslateLegacyOption(name, value);
     int overall = -1;
+    bool refused = false;
     for (const OptionSetting& s : settings) {
         const QByteArray n = s.name.toUtf8();
         const QByteArray v = s.value.toUtf8();
@@ -143,8 +144,10 @@ int TAVConverter::SetOption(const QString& name, const QString& value)
         }
         const int r = SetOnDefaults(e, n, v, s.mediaType);
         if (r < 0) {
+            // the other settings this option stands for still apply
             ErrorBox(QStringLiteral("Invalid value for Option!"));
-            return -1;
+            refused = true;
+            continue;
         }
         if (r > 0) {
             e.optionNames.append(s.name);
@@ -155,7 +158,7 @@ int TAVConverter::SetOption(const QString& name, const QString& value)
             overall = 0;
         }
     }
-    return overall;
+    return refused ? -1 : overall;
 }
 
 void CopyContextOptions(void* target, void* source, const QStringList& names, int mask)

@@ -48,9 +48,15 @@ std::vector<OptionSetting> TranslateFlags2(const QString& value)
             out.push_back({"b-pyramid", on ? "normal" : "none", {}});
         else if (Flags2Map().contains(flag))
             out.push_back({Flags2Map().value(flag), on ? "1" : "0", {}});
-        else if (flag == QLatin1String("psy") || flag == QLatin1String("skiprd") ||
-                 flag == QLatin1String("local_header") || flag == QLatin1String("ivlc") ||
-                 flag == QLatin1String("non_linear_q"))
+        else if (flag == QLatin1String("psy"))
+            out.push_back({"psy", on ? "1" : "0", {}});
+        else if (flag == QLatin1String("skiprd"))
+            out.push_back({"mpv_flags", on ? "+skip_rd" : "-skip_rd", {}});
+        else if (flag == QLatin1String("ivlc"))
+            out.push_back({"intra_vlc", on ? "1" : "0", {}});
+        else if (flag == QLatin1String("non_linear_q"))
+            out.push_back({"non_linear_quant", on ? "1" : "0", {}});
+        else if (flag == QLatin1String("local_header"))
             out.push_back({"flags2", (on ? "+" : "-") + flag, {}});
         else
             out.push_back({{}, {}, QStringLiteral("flags2 %1").arg(flag)});

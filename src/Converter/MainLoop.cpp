@@ -138,6 +138,8 @@ void Transcoder::Loop()
             ++eagainCount;
             continue;
         }
+        if (ret == AVERROR_EXIT)
+            continue; // interrupted by a stop request: the next pass ends the loop
         if (ret < 0) {
             m_files[fileIndex].eof = true;
             if (ret != AVERROR_EOF)

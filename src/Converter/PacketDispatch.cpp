@@ -54,14 +54,16 @@ int Transcoder::OutputPacket(TAVInputStream& ist, const AVPacket* pkt)
     if (dec->codec_type == AVMEDIA_TYPE_SUBTITLE) {
         if (!pkt)
             return 0; // subtitle decoders hold nothing back worth flushing
-        AVSubtitle sub{};
+        struct Subtitle
+        {
+            AVSubtitle v{};
+            ~Subtitle() { avsubtitle_free(&v); }
+        } sub;
         int got = 0;
-        if (avcodec_decode_subtitle2(dec, &sub, &got, const_cast<AVPacket*>(pkt)) < 0)
+        if (avcodec_decode_subtitle2(dec, &sub.v, &got, const_cast<AVPacket*>(pkt)) < 0)
             return -1;
-        if (got) {
-            Dispatch(ist, nullptr, &sub, pkt);
-            avsubtitle_free(&sub);
-        }
+        if (got)
+            Dispatch(ist, nullptr, &sub.v, pkt);
         return 0;
     }
 

@@ -138,9 +138,12 @@ TEST(SetOption, LegacyEncoderOptionsMapToTodaysNames)
     EXPECT_EQ(c.SetOption("directpred", "3"), 0);
     EXPECT_EQ(c.SetOption("cqp", "20"), 0);
     EXPECT_EQ(c.SetOption("flags", "+scan_offset"), 0);
+    EXPECT_EQ(c.SetOption("flags2", "+psy+skiprd+ivlc+non_linear_q+local_header"), 0);
     EXPECT_TRUE(messages.Texts().isEmpty()) << messages.Texts().join('\n').toStdString();
     EXPECT_TRUE(c.OptionNames().contains("mixed-refs"));
     EXPECT_TRUE(c.OptionNames().contains("direct-pred"));
     EXPECT_TRUE(c.OptionNames().contains("qp"));
     EXPECT_TRUE(c.OptionNames().contains("scan_offset"));
+    EXPECT_TRUE(c.OptionNames().contains("intra_vlc"));
+    EXPECT_TRUE(c.OptionNames().contains("mpv_flags"));
 }

@@ -22,6 +22,7 @@ public:
     std::atomic<int> passes{0};
     int maxPasses = 1000000;
     QString tag;
+    ~LoopConverter() override { StopAndWait(); }
 
     void SetClock(int64_t start, int64_t last)
     {
