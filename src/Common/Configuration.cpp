@@ -155,6 +155,17 @@ QString TAVConfiguration::Load()
             return message;
         }
     }
+    // a file that cannot be read (permissions, I/O) is not damaged: it stays
+    // where it is and the defaults are used this time
+    if (QFile probe(file); !probe.open(QIODevice::ReadOnly)) {
+        const TAVConfiguration defaults;
+        Assign(&defaults);
+        const QString message = QStringLiteral("The configuration file \"%1\" could not be read: %2\n"
+                                               "The default settings are used.")
+                                    .arg(file, probe.errorString());
+        InfoBox(message);
+        return message;
+    }
     try {
         LoadFromFile(file);
         return {};

@@ -33,9 +33,15 @@ QDomDocument Parse(QXmlStreamReader& reader, const QString& source)
     reader.setNamespaceProcessing(false);
     QDomDocument doc;
     QDomElement current; // null outside the root element
+    // settings nest a few levels; a damaged or hostile file must not make
+    // reading take quadratic time
+    constexpr int kMaxDepth = 64;
+    int depth = 0;
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
         case QXmlStreamReader::StartElement: {
+            if (++depth > kMaxDepth)
+                reader.raiseError(QStringLiteral("elements nested more than %1 deep").arg(kMaxDepth));
             QDomElement element = doc.createElement(reader.qualifiedName().toString());
             for (const QXmlStreamAttribute& attr : reader.attributes())
                 element.setAttribute(attr.qualifiedName().toString(), attr.value().toString());
@@ -47,6 +53,7 @@ QDomDocument Parse(QXmlStreamReader& reader, const QString& source)
             break;
         }
         case QXmlStreamReader::EndElement:
+            --depth;
             current = current.parentNode().toElement();
             break;
         case QXmlStreamReader::Characters:
@@ -107,7 +114,12 @@ int EnumValue(const QMetaEnum& meta, const QString& text, bool* ok)
         }
     }
     // a value that has no identifier is written as its number
-    return text.toInt(ok, 10);
+    // a number stands for a value without an identifier, but only one the
+    // enumeration has: anything else would reach code that indexes by it
+    const int v = text.toInt(ok, 10);
+    if (*ok && !meta.valueToKey(v))
+        *ok = false;
+    return v;
 }
 
 int SetValue(const QMetaEnum& meta, const QString& text)

@@ -1,4 +1,5 @@
 #include "AVProbe.h"
+#include "Engine.h"
 
 #include <QFileInfo>
 #include <algorithm>
@@ -57,7 +58,7 @@ void TAVProbe::Open()
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw)
         throw EEngineError("Error Opening File!");
-    const QByteArray name = m_fileName.toUtf8();
+    const QByteArray name = LibraryUrl(m_fileName);
     // on failure avformat_open_input frees the context itself
     if (avformat_open_input(&raw, name.constData(), nullptr, nullptr) < 0)
         throw EEngineError("Error Opening File!");

@@ -184,6 +184,13 @@ void Transcoder::Finish()
             DrainEncoder(ost, true);
     for (TAVOutputStream& ost : m_ost)
         FlushBitstreamFilters(ost);
+    // the figure shown at the end is what was converted, not the last pass's
+    double convertedS = 0;
+    for (const TAVOutputStream& ost : m_ost)
+        if (ost.endInStreamTb != AV_NOPTS_VALUE)
+            convertedS = std::max(convertedS, double(ost.endInStreamTb) * av_q2d(ost.stream->time_base));
+    if (convertedS > 0)
+        m_c.SetConvertedDuration(convertedS);
     const int failed = WriteTrailers();
     if (failed < 0)
         throw EEngineError(("Could not write the end of the output file: " + av::ErrorText(failed)));

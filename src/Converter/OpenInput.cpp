@@ -146,7 +146,7 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
         entry.resource = std::move(resource);
     }
     // the open frees the context itself when it fails
-    const int ret = avformat_open_input(&raw, fileName.toUtf8().constData(), format, &options.p);
+    const int ret = avformat_open_input(&raw, (IsStreamSource(fileName) ? fileName.toUtf8() : LibraryUrl(fileName)).constData(), format, &options.p);
     if (ret < 0)
         throw EEngineError(QStringLiteral("Could not open file:%1!").arg(ret).toStdString());
     entry.ctx.reset(raw);

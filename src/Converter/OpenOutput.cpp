@@ -372,7 +372,8 @@ void OpenOutput(TAVConverter& c, ConverterEngine& e, int index)
     if (qstrcmp(e.forcedOutput->name, "image2") == 0 && !av_filename_number_test(utf8.constData()))
         target = NumberedImageName(fileName).toUtf8();
     AVFormatContext* oc = nullptr;
-    if (avformat_alloc_output_context2(&oc, e.forcedOutput, nullptr, target.constData()) < 0 || !oc)
+    if (avformat_alloc_output_context2(&oc, e.forcedOutput, nullptr,
+                                       LibraryUrl(QString::fromUtf8(target)).constData()) < 0 || !oc)
         throw EEngineError("Out of memory");
     out.ctx.reset(oc);
     TagContext(oc, c.LogJobId());
@@ -413,7 +414,7 @@ void OpenOutput(TAVConverter& c, ConverterEngine& e, int index)
         const QString folder = QFileInfo(fileName).path();
         if (!folder.isEmpty())
             QDir().mkpath(folder);
-        if (avio_open2(&oc->pb, target.constData(), AVIO_FLAG_WRITE, &oc->interrupt_callback, nullptr) < 0)
+        if (avio_open2(&oc->pb, LibraryUrl(QString::fromUtf8(target)).constData(), AVIO_FLAG_WRITE, &oc->interrupt_callback, nullptr) < 0)
             throw EEngineError("Could not open file");
     }
     oc->max_delay = int(std::lround(o.MuxerOptions()->m_muxMaxDelay * 1000000.0));

@@ -43,7 +43,15 @@ bool BatchRunner::OpenLog()
 {
     if (m_request.logFile.isEmpty())
         return true;
-    m_log = std::fopen(QFile::encodeName(m_request.logFile).constData(), "w");
+    // the log never replaces a file of the conversion itself
+    const FileIdentity log = IdentityOf(m_request.logFile);
+    for (const auto& job : m_jobs) {
+        if (log.valid && (IdentityOf(job->plan.source) == log || IdentityOf(job->plan.target) == log)) {
+            PrintError(m_request.logFile + ": the log file would replace a source or an output");
+            return false;
+        }
+    }
+    m_log = std::fopen(QFile::encodeName(m_request.logFile).constData(), "a");
     if (!m_log)
         PrintError(m_request.logFile + ": cannot write the log file");
     return m_log != nullptr;
@@ -187,10 +195,9 @@ void BatchRunner::EndJob(Job& job, const QString& status, const QString& error)
         ++m_failed;
         m_view.Message(QStringLiteral("failed     %1: %2").arg(r.source, error));
     } else if (!m_request.quiet) {
-        m_view.Message(QStringLiteral("%1  %2 -> %3  (%4 s)")
-                           .arg(status, -9)
-                           .arg(r.source, r.target)
-                           .arg(r.elapsed, 0, 'f', 1));
+        // built by concatenation: names may hold "%1" themselves
+        m_view.Message(QStringLiteral("%1").arg(status, -9) + "  " + r.source + " -> " + r.target + "  (" +
+                       QString::number(r.elapsed, 'f', 1) + " s)");
     }
     if (m_request.json) {
         std::fputs(JobReportJson(r).constData(), stdout);

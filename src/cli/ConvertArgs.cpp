@@ -1,3 +1,4 @@
+#include <cmath>
 #include "ConvertArgs.h"
 
 #include "PropertyPath.h"
@@ -11,7 +12,7 @@ bool ParseSeconds(const QString& text, int64_t* us)
 {
     bool ok = false;
     const double s = text.toDouble(&ok);
-    if (!ok || s < 0 || s > 1e9)
+    if (!ok || !std::isfinite(s) || s < 0 || s > 1e9)
         return false;
     *us = int64_t(s * 1000000.0 + 0.5);
     return true;
@@ -82,9 +83,14 @@ bool TakesValue(const QString& a)
 QString ParseConvertArgs(const QStringList& args, ConvertRequest* r)
 {
     TAVConvertOptions scratch;
+    bool onlySources = false; // after "--" every argument is a source
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
-        if (TakesValue(a)) {
+        if (onlySources) {
+            r->sources << a;
+        } else if (a == "--") {
+            onlySources = true;
+        } else if (TakesValue(a)) {
             if (i + 1 >= args.size())
                 return a + " needs a value";
             const QString error = ParseValueOption(a, args[++i], r, &scratch);

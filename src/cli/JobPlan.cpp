@@ -4,10 +4,14 @@
 #include "AVProfile.h"
 #include "dvd/DvdSource.h"
 
+#include "dvd/DvdScan.h"
+
 #include <QDir>
+#include <QFile>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QHash>
+#include <sys/stat.h>
 
 namespace korvane::cli {
 
@@ -33,20 +37,32 @@ QList<SourceItem> WalkFolder(const QString& folder, QStringList* notes)
         files << it.next();
     files.sort();
     QList<SourceItem> items;
-    const QDir root(folder);
+    const QDir root(QFileInfo(folder).absoluteFilePath());
     for (const QString& f : files) {
         if (!TAVProbe::IsUsableSource(f)) {
             *notes << f + ": skipped, not a media file";
             continue;
         }
         const QFileInfo info(f);
-        const QString rel = root.relativeFilePath(info.path());
+        const QString rel = root.relativeFilePath(info.absolutePath());
         items.append({f, f, rel == "." ? QString() : rel, info.completeBaseName(), "." + info.suffix(), {}});
     }
     if (items.isEmpty())
         *notes << folder + ": no media files";
     return items;
 }
+
+} // namespace
+
+FileIdentity IdentityOf(const QString& path)
+{
+    struct stat st{};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return {true, quint64(st.st_dev), quint64(st.st_ino)};
+}
+
+namespace {
 
 QString ExpandSources(const ConvertRequest& r, QList<SourceItem>* items, QStringList* notes, bool* sawFolder)
 {
@@ -58,7 +74,8 @@ QString ExpandSources(const ConvertRequest& r, QList<SourceItem>* items, QString
             try {
                 const dvd::TDvdSource d = dvd::OpenDvdSource(s.mid(4), r.title, r.firstChapter, r.lastChapter, r.angle);
                 item.input = d.Name + ".vob";
-                item.baseName = QStringLiteral("%1_%2").arg(d.VolumeLabel.isEmpty() ? "dvd" : d.VolumeLabel).arg(d.Title);
+                item.baseName = dvd::DvdDefaultOutputName(d.VolumeLabel.isEmpty() ? QStringLiteral("dvd") : d.VolumeLabel,
+                                                          d.Title);
             } catch (const std::exception& e) {
                 item.problem = s + ": " + QString::fromUtf8(e.what());
                 item.baseName = QStringLiteral("dvd_%1").arg(r.title);
@@ -98,6 +115,17 @@ PlanResult PlanJobs(const ConvertRequest& r, const TAVProfile* profile, const QS
         return result;
     }
     const QString folder = r.output.isEmpty() ? outputFolder : r.output;
+    if (profile && (profile->GetExtension().contains('/') || profile->GetExtension().contains("..") ||
+                    profile->GetExtension().contains('\\'))) {
+        result.usageError = "the profile's extension '" + profile->GetExtension() + "' is not a file name ending";
+        return result;
+    }
+    // every source of the batch, by file identity: an output reached through
+    // a link or another spelling must never replace any of them
+    QList<FileIdentity> sources;
+    for (const SourceItem& item : items)
+        if (const FileIdentity id = IdentityOf(item.source); id.valid)
+            sources.append(id);
     QHash<QString, QString> takenBy;
     for (const SourceItem& item : items) {
         JobPlan job{item.source, item.input, {}, item.problem};
@@ -109,8 +137,11 @@ PlanResult PlanJobs(const ConvertRequest& r, const TAVProfile* profile, const QS
             job.target = QDir::cleanPath(r.output);
         }
         const QString key = QFileInfo(job.target).absoluteFilePath();
-        if (job.problem.isEmpty() && key == QFileInfo(item.source).absoluteFilePath())
-            job.problem = job.target + " would replace its own source";
+        const FileIdentity targetId = IdentityOf(job.target);
+        const bool isSource = key == QFileInfo(item.source).absoluteFilePath() ||
+                              (targetId.valid && sources.contains(targetId));
+        if (job.problem.isEmpty() && isSource)
+            job.problem = job.target + " would replace a source of this conversion";
         else if (job.problem.isEmpty() && takenBy.contains(key))
             job.problem = job.target + " is already the output of " + takenBy.value(key);
         takenBy.insert(key, item.source);

@@ -23,6 +23,16 @@ struct JobPlan
     QString problem;
 };
 
+// A file by device and inode, so two spellings or a link of one file compare equal.
+struct FileIdentity
+{
+    bool valid = false;
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool operator==(const FileIdentity& o) const { return valid && o.valid && device == o.device && inode == o.inode; }
+};
+FileIdentity IdentityOf(const QString& path);
+
 struct PlanResult
 {
     QList<JobPlan> jobs;

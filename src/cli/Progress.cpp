@@ -11,15 +11,12 @@ namespace korvane::cli {
 QString FormatFigures(const JobFigures& f)
 {
     const QString left = f.remainingS < 0 ? QStringLiteral("-") : TimeText(f.remainingS);
-    return QStringLiteral("[%1%] %2  %3x  elapsed %4  left %5  %6KB  %7 kbit/s%8")
-        .arg(f.percent, 3)
-        .arg(f.label)
-        .arg(f.speed, 0, 'f', 1)
-        .arg(TimeText(f.elapsedS))
-        .arg(left)
-        .arg(f.outputBytes / 1024)
-        .arg(f.kbps, 0, 'f', 1)
-        .arg(f.paused ? QStringLiteral("  paused") : QString());
+    // the label (a file name) is added as it is: it may hold "%1" itself
+    return QStringLiteral("[%1%] ").arg(f.percent, 3) + f.label +
+           QStringLiteral("  %1x  elapsed %2  left %3  %4KB  %5 kbit/s")
+               .arg(QString::number(f.speed, 'f', 1), TimeText(f.elapsedS), left,
+                    QString::number(f.outputBytes / 1024), QString::number(f.kbps, 'f', 1)) +
+           (f.paused ? QStringLiteral("  paused") : QString());
 }
 
 ProgressView::ProgressView(bool quiet) : m_quiet(quiet), m_terminal(isatty(STDERR_FILENO) == 1) {}

@@ -179,3 +179,49 @@ TEST_F(CliBatch, ASecondInterruptAbortsAtOnce)
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 130);
 }
+
+// A source is never replaced: not through a link, not by another job of the
+// same batch, not by the log; odd names are taken as plain files.
+TEST_F(CliBatch, SourcesSurviveLinksBatchesLogsAndOddNames)
+{
+    const QString dir = TempDir();
+    const QString source = dir + "/same.mp4";
+    ASSERT_TRUE(QFile::copy(SampleMp4(), source));
+    const qint64 size = QFileInfo(source).size();
+    ASSERT_TRUE(QFile::link(source, dir + "/link.mp4"));
+    ProcessResult r = Cli(QStringList{"convert", source, "-o", dir + "/link.mp4", "--overwrite", "--quiet"} + kCopy);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(QFileInfo(source).size(), size);
+
+    // clip.mkv would become clip.mp4, which is the other source of the batch
+    const QString folder = dir + "/both";
+    QDir().mkpath(folder);
+    ASSERT_TRUE(QFile::copy(SampleMp4(), folder + "/clip.mp4"));
+    ASSERT_TRUE(QFile::copy(SampleMkvSubs(), folder + "/clip.mkv"));
+    const qint64 clipSize = QFileInfo(folder + "/clip.mp4").size();
+    r = Cli({"convert", folder, "-r", "-o", folder, "-p", "AAC Audio", "--overwrite", "--quiet"});
+    EXPECT_EQ(QFileInfo(folder + "/clip.mp4").size(), clipSize);
+
+    r = Cli(QStringList{"convert", source, "-o", dir + "/out.mkv", "--log", source, "--quiet"} + kCopy);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_EQ(QFileInfo(source).size(), size);
+
+    // "take:1" is no protocol, "%1" is no placeholder, "-lead" is no option
+    const QString odd = dir + "/take:1 %1.mp4";
+    ASSERT_TRUE(QFile::copy(SampleMp4(), odd));
+    ASSERT_TRUE(QFile::copy(SampleMp4(), dir + "/-lead.mp4"));
+    auto inDir = [&](const QStringList& args) { return RunProcess(QStringLiteral(KORVANE_CLI), args, 120000, dir); };
+    r = inDir(QStringList{"convert", "take:1 %1.mp4", "-o", "o:%1.mkv"} + kCopy);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("take:1 %1.mp4 -> o:%1.mkv")) << r.err.toStdString();
+    EXPECT_TRUE(Probe(dir + "/o:%1.mkv").ok);
+    r = inDir(QStringList{"convert", "-o", "lead.mkv", "--quiet"} + kCopy + QStringList{"--", "-lead.mp4"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+
+    // a relative folder keeps its layout under the output folder
+    QDir().mkpath(dir + "/tree/sub");
+    ASSERT_TRUE(QFile::copy(SampleMp4(), dir + "/tree/sub/b.mp4"));
+    r = inDir(QStringList{"convert", "tree", "-r", "-o", "outR", "--quiet"} + kCopy);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(dir + "/outR/sub/b.mp4"));
+}
