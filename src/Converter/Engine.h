@@ -97,7 +97,6 @@ struct ConverterEngine
     // the frame rate the options asked for before the inputs were opened;
     // 0/0 when they left the default, and the input's rate is used
     AVRational requestedRate{0, 0};
-    int64_t startTimeCopyUs = 0; // the converter's start time copy
 
     std::vector<InputEntry> inputs;
     std::vector<OutputEntry> outputs;

@@ -28,7 +28,6 @@ void Transcoder::Run()
         if (!m_packet || !m_outPacket)
             throw EEngineError("Out of memory");
         Setup();
-        m_startUs = 0;
         Loop();
         Finish();
     } catch (const std::exception& e) {

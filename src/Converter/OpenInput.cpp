@@ -166,7 +166,6 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
     int64_t t0 = o.m_startTime;
     if (ctx->start_time != AV_NOPTS_VALUE)
         t0 += ctx->start_time;
-    e.startTimeCopyUs = o.m_startTime;
     if (o.m_startTime != 0) {
         av_seek_frame(ctx, -1, t0, AVSEEK_FLAG_BACKWARD); // a failed seek reads from the start
     }

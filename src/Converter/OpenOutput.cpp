@@ -113,6 +113,16 @@ NewStream CreateStream(TAVConverter& c, AVFormatContext* oc, AVMediaType type, b
     return ns;
 }
 
+// What every new stream takes from the options: its bitstream filter
+// names, the codec thread count and a forced codec tag.
+void ApplyStreamBasics(OutputStreamSetup& setup, const QStringList& filters, int threads, int tag)
+{
+    setup.bitstreamFilters = ValidBitstreamFilters(filters);
+    setup.codec->thread_count = threads;
+    if (tag)
+        setup.codec->codec_tag = unsigned(tag);
+}
+
 void SetLanguage(AVStream* st, const QString& language)
 {
     av_dict_set(&st->metadata, "language", language.toUtf8().constData(), 0);
@@ -213,10 +223,7 @@ void NewVideoStream(TAVConverter& c, ConverterEngine& e, OutputEntry& out, const
     NewStream ns = CreateStream(c, oc, AVMEDIA_TYPE_VIDEO, v->m_videoStreamCopy, v->m_encoderVideoCodecName, fileName);
     AVCodecContext* codec = ns.setup.codec.get();
     AVCodecContext* def = e.defaultCodec[AVMEDIA_TYPE_VIDEO].get();
-    ns.setup.bitstreamFilters = ValidBitstreamFilters(o.MuxerOptions()->m_videoBitstreamFilters);
-    codec->thread_count = o.m_threadCount;
-    if (v->m_videoCodecTag)
-        codec->codec_tag = unsigned(v->m_videoCodecTag);
+    ApplyStreamBasics(ns.setup, o.MuxerOptions()->m_videoBitstreamFilters, o.m_threadCount, v->m_videoCodecTag);
     if ((v->m_videoGlobalHeader & 1) || (v->m_videoGlobalHeader == 0 && (oc->oformat->flags & AVFMT_GLOBALHEADER))) {
         codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         def->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -285,10 +292,7 @@ void NewAudioStream(TAVConverter& c, ConverterEngine& e, OutputEntry& out, const
     NewStream ns = CreateStream(c, oc, AVMEDIA_TYPE_AUDIO, a->m_audioStreamCopy, a->m_encoderAudioCodecName, fileName);
     AVCodecContext* codec = ns.setup.codec.get();
     AVCodecContext* def = e.defaultCodec[AVMEDIA_TYPE_AUDIO].get();
-    ns.setup.bitstreamFilters = ValidBitstreamFilters(o.MuxerOptions()->m_audioBitstreamFilters);
-    codec->thread_count = o.m_threadCount;
-    if (a->m_audioCodecTag)
-        codec->codec_tag = unsigned(a->m_audioCodecTag);
+    ApplyStreamBasics(ns.setup, o.MuxerOptions()->m_audioBitstreamFilters, o.m_threadCount, a->m_audioCodecTag);
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) {
         codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         def->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -337,9 +341,9 @@ void NewSubtitleStream(TAVConverter& c, ConverterEngine& e, OutputEntry& out, co
     }
     NewStream ns = CreateStream(c, oc, AVMEDIA_TYPE_SUBTITLE, s->m_subtitleStreamCopy, name, fileName);
     AVCodecContext* codec = ns.setup.codec.get();
-    ns.setup.bitstreamFilters = ValidBitstreamFilters(o.MuxerOptions()->m_subtitleBitstreamFilters);
-    if (s->m_subtitleCodecTag)
-        codec->codec_tag = unsigned(s->m_subtitleCodecTag);
+    // subtitle encoders keep their own thread count
+    ApplyStreamBasics(ns.setup, o.MuxerOptions()->m_subtitleBitstreamFilters, codec->thread_count,
+                      s->m_subtitleCodecTag);
     if (!ns.setup.streamCopy) {
         if (!ns.setup.encoder)
             throw EEngineError("Unsupported codec for output stream ");

@@ -38,7 +38,7 @@ void Transcoder::Setup()
     }
     OpenCodecs();
     for (TAVInputStream& ist : m_ist)
-        ist.ptsUs = 0, ist.nextPtsUs = AV_NOPTS_VALUE, ist.isStart = true, ist.correction = {};
+        ist.ptsUs = 0, ist.nextPtsUs = AV_NOPTS_VALUE, ist.isStart = true;
     for (size_t i = 0; i < m_e.inputs.size(); ++i)
         if (m_e.inputs[i].ctx->nb_chapters > 0)
             for (size_t o = 0; o < m_e.outputs.size(); ++o)

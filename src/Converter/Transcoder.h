@@ -46,7 +46,6 @@ struct TAVInputStream
     int64_t startUs = 0; // wall clock at setup, for rate emulation
     int64_t nextPtsUs = AV_NOPTS_VALUE;
     int64_t ptsUs = 0;
-    PtsCorrection correction;
     bool isStart = true;
     av::CodecContextPtr decoder;
     av::FramePtr frame; // reused decoded frame
@@ -164,7 +163,6 @@ private:
     av::PacketPtr m_outPacket; // encoder output, reused
     std::vector<uint8_t> m_subtitleBuffer;
     std::vector<bool> m_needsTrailer; // per output: header written, trailer not yet attempted
-    int64_t m_startUs = 0; // dispatch threshold: frames before it are decoded only
 };
 
 } // namespace korvane
