@@ -4,7 +4,7 @@
 // profile store use.
 #pragma once
 
-#include "Persistent.h"
+#include "options/Persistent.h"
 
 #include <QString>
 #include <functional>

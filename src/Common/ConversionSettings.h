@@ -4,7 +4,7 @@
 // it for its whole life; the history stores it as a property document.
 #pragma once
 
-#include "ConvertOptions.h"
+#include "options/ConvertOptions.h"
 
 #include <QString>
 

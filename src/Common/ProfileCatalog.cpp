@@ -1,7 +1,7 @@
 // The built-in catalog and the INI profile store.
 #include "ProfileCatalog.h"
 
-#include "IniFile.h"
+#include "profiles/IniFile.h"
 
 #include <QFileInfo>
 #include <QLocale>

@@ -3,7 +3,7 @@
 // audio and video profiles under indexed keys ("Description0", "FrameWidth12").
 #pragma once
 
-#include "AVProfile.h"
+#include "profiles/AVProfile.h"
 
 #include <QString>
 #include <QStringList>

@@ -11,7 +11,7 @@
 // the class element.
 #pragma once
 
-#include "Persistent.h"
+#include "options/Persistent.h"
 
 #include <QString>
 

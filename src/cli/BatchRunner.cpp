@@ -1,9 +1,9 @@
 #include "BatchRunner.h"
 
-#include "AVConverter.h"
-#include "AVProfile.h"
+#include "transcode/AVConverter.h"
+#include "profiles/AVProfile.h"
 #include "Cli.h"
-#include "Messages.h"
+#include "options/Messages.h"
 #include "Signals.h"
 
 #include <QCoreApplication>

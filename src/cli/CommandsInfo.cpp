@@ -1,11 +1,11 @@
 // The commands that only report: --help, --version, categories, profiles,
 // probe and dvd.
-#include "AVProbe.h"
+#include "sources/AVProbe.h"
 #include "Cli.h"
-#include "FFmpeg.h"
+#include "transcode/FFmpeg.h"
 #include "ProfileCatalog.h"
 #include "Profiles.h"
-#include "dvd/DvdSource.h"
+#include "sources/dvd/DvdSource.h"
 
 #include <QFileInfo>
 

@@ -1,8 +1,8 @@
 #include <cmath>
 #include "ConvertArgs.h"
 
-#include "PropertyPath.h"
-#include "dvd/DvdSource.h"
+#include "options/PropertyPath.h"
+#include "sources/dvd/DvdSource.h"
 
 namespace korvane::cli {
 

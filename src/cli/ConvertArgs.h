@@ -1,7 +1,7 @@
 // The command line of `convert`, parsed and checked before any job starts.
 #pragma once
 
-#include "ConvertOptions.h"
+#include "options/ConvertOptions.h"
 
 #include <QList>
 #include <QPair>

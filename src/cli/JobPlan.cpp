@@ -1,10 +1,10 @@
 #include "JobPlan.h"
 
-#include "AVProbe.h"
-#include "AVProfile.h"
-#include "dvd/DvdSource.h"
+#include "sources/AVProbe.h"
+#include "profiles/AVProfile.h"
+#include "sources/dvd/DvdSource.h"
 
-#include "dvd/DvdScan.h"
+#include "sources/dvd/DvdScan.h"
 
 #include <QDir>
 #include <QFile>

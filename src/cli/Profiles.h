@@ -3,7 +3,7 @@
 // The store is only read, never written back.
 #pragma once
 
-#include "AVProfile.h"
+#include "profiles/AVProfile.h"
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "Progress.h"
 
-#include "AVLib.h"
+#include "transcode/AVLib.h"
 
 #include <cstdio>
 #include <sys/ioctl.h>

@@ -1,7 +1,7 @@
 // korvane-cli: the command-line front end over the conversion engine.
 // main only installs the message printer and hands over to a command.
 #include "Cli.h"
-#include "Messages.h"
+#include "options/Messages.h"
 
 #include <QCoreApplication>
 

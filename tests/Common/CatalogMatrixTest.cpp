@@ -1,9 +1,9 @@
 // Every profile of the built-in catalog converts a short clip with video and
 // audio into a file that ffprobe reads and the ffmpeg tool decodes end to
 // end, with what the profile asks for.
-#include "AVConverter.h"
-#include "AVProfile.h"
-#include "Engine.h"
+#include "transcode/AVConverter.h"
+#include "profiles/AVProfile.h"
+#include "transcode/Engine.h"
 #include "JobRunner.h"
 #include "MediaFixtures.h"
 #include "ProfileCatalog.h"

@@ -1,5 +1,5 @@
 // The built-in catalog and the user's profile store (Profiles.ini).
-#include "IniFile.h"
+#include "profiles/IniFile.h"
 #include "MediaFixtures.h"
 #include "ProfileCatalog.h"
 

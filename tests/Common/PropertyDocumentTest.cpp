@@ -1,6 +1,6 @@
 #include "ConversionSettings.h"
 #include "MediaFixtures.h"
-#include "Messages.h"
+#include "options/Messages.h"
 #include "PropertyDocument.h"
 
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "CircularBuffer.h"
+#include "sources/CircularBuffer.h"
 
 #include <gtest/gtest.h>
 

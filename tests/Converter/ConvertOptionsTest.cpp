@@ -1,5 +1,5 @@
-#include "AVConverter.h"
-#include "ConvertOptions.h"
+#include "transcode/AVConverter.h"
+#include "options/ConvertOptions.h"
 #include "JobRunner.h"
 
 #include <gtest/gtest.h>

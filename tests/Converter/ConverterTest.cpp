@@ -1,6 +1,6 @@
-#include "AVConverter.h"
-#include "AVLib.h"
-#include "FFmpeg.h"
+#include "transcode/AVConverter.h"
+#include "transcode/AVLib.h"
+#include "transcode/FFmpeg.h"
 #include "JobRunner.h"
 #include "MediaFixtures.h"
 

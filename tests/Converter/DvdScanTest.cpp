@@ -1,7 +1,7 @@
 #include "MediaFixtures.h"
-#include "Persistent.h"
-#include "dvd/DvdScan.h"
-#include "dvd/DvdSource.h"
+#include "options/Persistent.h"
+#include "sources/dvd/DvdScan.h"
+#include "sources/dvd/DvdSource.h"
 
 #include <QDir>
 #include <QFile>

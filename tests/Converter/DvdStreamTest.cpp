@@ -1,8 +1,8 @@
 #include "MediaFixtures.h"
-#include "Persistent.h"
-#include "StreamProtocol.h"
-#include "dvd/DvdSource.h"
-#include "dvd/DvdStream.h"
+#include "options/Persistent.h"
+#include "sources/StreamProtocol.h"
+#include "sources/dvd/DvdSource.h"
+#include "sources/dvd/DvdStream.h"
 
 #include <QFile>
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // The stored filter description is turned into real libavfilter graphs
 // (buffer -> description -> buffersink) and the pictures they produce are
 // checked against the ffmpeg tool's own filters and against pixel geometry.
-#include "FFmpeg.h"
-#include "FilterDescription.h"
+#include "transcode/FFmpeg.h"
+#include "filters/FilterDescription.h"
 #include "MediaFixtures.h"
-#include "Persistent.h"
+#include "options/Persistent.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // The media probe on real samples (checked against ffprobe) and on files
 // that are not media at all.
-#include "AVProbe.h"
+#include "sources/AVProbe.h"
 #include "MediaFixtures.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 // The INI file behind the profile store and the comma text of option lists.
-#include "IniFile.h"
+#include "profiles/IniFile.h"
 #include "MediaFixtures.h"
-#include "Persistent.h"
+#include "options/Persistent.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // Profile list membership, ordering, removal and ownership, registration by
 // class name, constructor values and Assign.
-#include "AVProfile.h"
+#include "profiles/AVProfile.h"
 
 #include <QPointer>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // What each profile writes into the options tree, the frame-size lookup,
 // refusal of out-of-range enumerations, the profile list and registration.
-#include "AVProfile.h"
-#include "Messages.h"
+#include "profiles/AVProfile.h"
+#include "options/Messages.h"
 
 #include <QMetaProperty>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 // Re-encoding through the engine, compared with the ffmpeg tool on the same
 // input: picture quality, filters, two passes, volume, deinterlacing.
-#include "AVConverter.h"
+#include "transcode/AVConverter.h"
 #include "JobRunner.h"
 #include "MediaFixtures.h"
 

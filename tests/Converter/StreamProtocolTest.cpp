@@ -1,6 +1,6 @@
 #include "MediaFixtures.h"
-#include "Persistent.h"
-#include "StreamProtocol.h"
+#include "options/Persistent.h"
+#include "sources/StreamProtocol.h"
 
 #include <QFile>
 #include <gtest/gtest.h>

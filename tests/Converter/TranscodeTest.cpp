@@ -1,6 +1,6 @@
 // Conversions end to end through the converter, checked with ffprobe and by
 // decoding the outputs with the ffmpeg tool.
-#include "AVConverter.h"
+#include "transcode/AVConverter.h"
 #include "JobRunner.h"
 #include "MediaFixtures.h"
 

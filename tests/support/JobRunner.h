@@ -2,8 +2,8 @@
 // events in order, and records message boxes.
 #pragma once
 
-#include "AVConverter.h"
-#include "Messages.h"
+#include "transcode/AVConverter.h"
+#include "options/Messages.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,0 +1,189 @@
+// TAVConverter runs one conversion job on a worker thread of its own and
+// reports through events that run on the main thread (OnProgress, OnStopped,
+// OnComplete, OnFailed, OnFinished) or on the worker (OnLog).
+//
+// Threads: the converter lives on the main thread. Start() creates the
+// worker, which parses the options, opens inputs and outputs, runs
+// Transcode() and cleans up. Pause/Resume/Stop only change State; the worker
+// reads it once per loop pass. Progress is posted, coalesced, without waiting;
+// stop, error and completion are delivered with the worker waiting for the
+// main thread to run them, so their order is kept.
+//
+// Events of one job, in order: OnProgress* [OnStopped] [error box] then
+// OnComplete (not after a stop) or OnFailed (the job failed before
+// transcoding), and always OnFinished last, once everything is closed.
+#pragma once
+
+#include "options/ConvertOptions.h"
+
+#include <QStringList>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace korvane {
+
+struct ConverterEngine;
+class TAVConverter;
+
+using TAVLogEvent = std::function<void(TAVConverter* sender, int level, const QString& log)>;
+using TAVNotifyEvent = std::function<void(TAVConverter* sender)>;
+
+class TAVConverter : public TPersistent
+{
+    Q_OBJECT
+    Q_PROPERTY(korvane::TAVConvertOptions* ConvertOptions READ ConvertOptions WRITE SetConvertOptions)
+    Q_PROPERTY(QStringList InputFiles READ InputFiles WRITE SetInputFiles)
+    Q_PROPERTY(QStringList OutputFiles READ OutputFiles WRITE SetOutputFiles)
+    Q_PROPERTY(double ConvertedDuration READ ConvertedDuration WRITE SetConvertedDuration)
+    Q_PROPERTY(int Progress READ Progress)
+    Q_PROPERTY(double Duration READ Duration WRITE SetDuration)
+    Q_PROPERTY(double Bitrate READ Bitrate WRITE SetBitrate)
+    Q_PROPERTY(qint64 StartTime READ StartTime)
+    Q_PROPERTY(qint64 LastTime READ LastTime)
+public:
+    enum TState : uint8_t { stIdle = 0, stRunning = 1, stStopRequested = 2, stPaused = 3 };
+
+    // Engine table sizes; larger counts are refused.
+    static constexpr int kMaxFiles = 100;
+    static constexpr int kMaxStreamsPerFile = 20;
+    static constexpr int kMaxStreamMaps = 2000;
+
+    explicit TAVConverter(QObject* owner = nullptr);
+    // Stops a running job and waits for its worker; events still queued for
+    // this converter are dropped.
+    ~TAVConverter() override;
+    // The same, for a subclass's destructor: the worker calls virtual
+    // members, so a subclass must end the job before its own parts go.
+    void StopAndWait();
+
+    TAVLogEvent OnLog;
+    TAVNotifyEvent OnProgress;
+    TAVNotifyEvent OnComplete;
+    TAVNotifyEvent OnStopped;
+    TAVNotifyEvent OnFailed;
+    TAVNotifyEvent OnFinished;
+
+    TAVConvertOptions* ConvertOptions() const { return m_options; }
+    void SetConvertOptions(TAVConvertOptions* v) { m_options->Assign(v); }
+    QStringList InputFiles() const { return m_inputFiles; }
+    void SetInputFiles(const QStringList& v) { m_inputFiles = v; }
+    QStringList OutputFiles() const { return m_outputFiles; }
+    void SetOutputFiles(const QStringList& v) { m_outputFiles = v; }
+
+    double ConvertedDuration() const { return m_convertedDuration; }
+    void SetConvertedDuration(double v) { m_convertedDuration = v; }
+    double Duration() const { return m_duration; }
+    void SetDuration(double v) { m_duration = v; }
+    double Bitrate() const { return m_bitrate; }
+    void SetBitrate(double v) { m_bitrate = v; }
+    qint64 StartTime() const { return m_startTime; }
+    qint64 LastTime() const { return m_lastTime; }
+    int64_t OutputSize() const { return m_outputSize; }
+    int64_t InputSize() const { return m_inputSize; }
+
+    void Start();
+    void Pause();
+    void Resume();
+    void Stop();
+
+    TState State() const { return m_state.load(); }
+    // True once a stop was asked for this job, also before it was running.
+    bool StopRequested() const { return m_stopEarly.load() || m_state.load() == stStopRequested; }
+    // True once the worker has ended, whatever way.
+    bool Finished() const { return m_finished.load(); }
+    int Progress() const;
+    int64_t GetElapsedTime() const;
+    int64_t GetRemainingTime() const;
+    int64_t GetInputSize(int index) const;
+
+    // Sets one free-form option on the default contexts: 0 when set, -1 when
+    // unknown or refused ("Invalid value for Option!").
+    int SetOption(const QString& name, const QString& value);
+    QStringList OptionNames() const;
+
+    QString ErrorText() const;
+    QString LastLogLine() const;
+    std::atomic<int> LogLevel{24};
+    int LogJobId() const { return m_logJobId; }
+
+    // Called by the log bridge on the thread that logged.
+    void DeliverLogLine(int level, const QString& text);
+
+    virtual void DoLog(int level, const QString& text);
+    virtual void DoStopped();
+    virtual void DoError();
+    virtual void DoComplete();
+    void DoProgress();
+
+protected:
+    // The transcoding run; exceptions are caught here, reported with DoError,
+    // and the run still ends through Cleanup.
+    virtual void Transcode();
+
+    // The per-pass hooks of the transcoding loop: posts progress, holds the
+    // worker while paused and returns false once a stop was requested (after
+    // OnStopped has run).
+    bool LoopPass();
+    // Marks the start of transcoding: state running, clocks reset.
+    void BeginTranscode();
+    void SetErrorText(const QString& text);
+    void SetLastTime(int64_t us) { m_lastTime = us; }
+    void SetStartTime(int64_t us) { m_startTime = us; }
+    void SetSizes(int64_t input, int64_t output)
+    {
+        m_inputSize = input;
+        m_outputSize = output;
+    }
+
+    ConverterEngine& Engine() { return *m_engine; }
+
+private:
+    friend class Transcoder;
+    void Execute();
+    void Run();
+    void ParseStreamMaps();
+    void ApplyCodecOptions();
+    void ResolveFormats();
+    void Cleanup();
+    // Runs fn on the main thread and waits for it; gives up (without running
+    // it) when the converter is being destroyed.
+    void CallOnMainThread(const std::function<void()>& fn);
+    void Post(const std::function<void()>& fn);
+
+    TAVConvertOptions* m_options; // owned (child)
+    QStringList m_inputFiles;
+    QStringList m_outputFiles;
+    std::unique_ptr<ConverterEngine> m_engine;
+    int m_logJobId = 0;
+
+    std::atomic<double> m_convertedDuration{0};
+    std::atomic<double> m_duration{0};
+    std::atomic<double> m_bitrate{0};
+    std::atomic<int64_t> m_startTime{0};
+    std::atomic<int64_t> m_lastTime{0};
+    std::atomic<int64_t> m_outputSize{0};
+    std::atomic<int64_t> m_inputSize{0};
+
+    std::atomic<TState> m_state{stIdle};
+    std::mutex m_stateLock;                 // guards waits on m_stateChanged
+    std::condition_variable m_stateChanged; // Pause/Resume/Stop and abandonment
+    std::atomic<bool> m_abandoned{false};   // the converter is being destroyed
+    std::atomic<bool> m_finished{false};
+    std::atomic<bool> m_started{false};
+    std::atomic<bool> m_progressPending{false};
+    static constexpr int64_t kProgressIntervalUs = 40000;
+    int64_t m_lastProgressPostUs = INT64_MIN / 2; // worker only
+    std::atomic<bool> m_endedOnStop{false};
+    std::atomic<bool> m_stopEarly{false};
+    std::thread m_worker;
+
+    mutable std::mutex m_textLock; // guards m_errorText, m_lastLogLine
+    QString m_errorText;
+    QString m_lastLogLine;
+};
+
+} // namespace korvane

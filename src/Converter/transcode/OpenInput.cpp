@@ -1,0 +1,193 @@
+// Opening one input: format context, options, start position, and the job's
+// audio and video parameters taken from its streams.
+#include "transcode/AVConverter.h"
+#include "transcode/AVLib.h"
+#include "transcode/Engine.h"
+#include "sources/StreamProtocol.h"
+
+#include <cmath>
+
+namespace korvane {
+
+namespace {
+
+void FillDemuxerOptions(const TAVConvertOptions& o, const JobParams& job, AVDictionary** dict)
+{
+    // the parameters a raw or capture demuxer needs; other demuxers leave them unused
+    av_dict_set(dict, "sample_rate", "44100", 0);
+    av_dict_set(dict, "ch_layout", "mono", 0);
+    const TRational* rate = o.VideoOptions()->FrameRate();
+    if (rate->num() > 0 && rate->den() > 0)
+        av_dict_set(dict, "framerate", QStringLiteral("%1/%2").arg(rate->num()).arg(rate->den()).toUtf8(), 0);
+    if (job.frameWidth > 0 && job.frameHeight > 0)
+        av_dict_set(dict, "video_size",
+                    QStringLiteral("%1x%2").arg(job.frameWidth).arg(job.frameHeight).toUtf8(), 0);
+    if (o.VideoOptions()->PixelFormat >= 0) {
+        if (const char* name = av_get_pix_fmt_name(AVPixelFormat(o.VideoOptions()->PixelFormat)))
+            av_dict_set(dict, "pixel_format", name, 0);
+    }
+    av_dict_set_int(dict, "channel", o.GrabOptions()->m_videoChannel, 0);
+    if (!o.GrabOptions()->m_videoStandard.isEmpty())
+        av_dict_set(dict, "standard", o.GrabOptions()->m_videoStandard.toUtf8().constData(), 0);
+}
+
+void SelectProgram(AVFormatContext* ctx, int programId)
+{
+    for (unsigned i = 0; i < ctx->nb_streams; ++i)
+        ctx->streams[i]->discard = AVDISCARD_ALL;
+    bool found = false;
+    for (unsigned p = 0; p < ctx->nb_programs; ++p) {
+        AVProgram* program = ctx->programs[p];
+        if (program->id == programId) {
+            found = true;
+            program->discard = AVDISCARD_DEFAULT;
+            for (unsigned k = 0; k < program->nb_stream_indexes; ++k)
+                ctx->streams[program->stream_index[k]]->discard = AVDISCARD_DEFAULT;
+        } else {
+            program->discard = AVDISCARD_ALL;
+        }
+    }
+    if (!found)
+        throw EEngineError("Specified program id not found");
+}
+
+void TakeAudioParameters(const TAVConvertOptions& o, AVStream* st, JobParams& job)
+{
+    const AVCodecParameters* par = st->codecpar;
+    av_channel_layout_uninit(&job.layout);
+    av_channel_layout_copy(&job.layout, &par->ch_layout);
+    job.channels = par->ch_layout.nb_channels;
+    job.sampleRate = par->sample_rate;
+    job.sampleFormat = par->format;
+    if (o.AudioOptions()->m_audioDisable)
+        st->discard = AVDISCARD_ALL;
+}
+
+void TakeVideoParameters(TAVConverter& c, TAVConvertOptions& o, AVFormatContext* ctx, AVStream* st, ConverterEngine& e)
+{
+    const AVCodecParameters* par = st->codecpar;
+    TVideoOptions* v = o.VideoOptions();
+    JobParams& job = e.job;
+    job.frameHeight = par->height;
+    job.frameWidth = par->width;
+    AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
+    double aspect = sar.num ? av_q2d(sar) : 0.0;
+    if (par->height > 0)
+        aspect *= double(par->width) / double(par->height);
+    v->m_frameAspectRatio = float(aspect);
+    v->PixelFormat = par->format;
+    AVRational rate = st->r_frame_rate;
+    if (!rate.num || !rate.den)
+        rate = av_guess_frame_rate(ctx, st, nullptr);
+    if (st->avg_frame_rate.num && rate.num && av_cmp_q(st->avg_frame_rate, rate) != 0 &&
+        std::fabs(av_q2d(st->avg_frame_rate) - av_q2d(rate)) > 0.01)
+        c.DoLog(AV_LOG_ERROR,
+                QString::asprintf("Seems stream %d codec frame rate differs from container frame rate: "
+                                  "%2.2f (%d/%d) -> %2.2f (%d/%d)",
+                                  st->index, av_q2d(st->avg_frame_rate), st->avg_frame_rate.num,
+                                  st->avg_frame_rate.den, av_q2d(rate), rate.num, rate.den));
+    // a rate the options asked for (a profile's) is kept; otherwise the output follows the input
+    if (rate.num > 0 && rate.den > 0 && e.requestedRate.num == 0) {
+        v->FrameRate()->setNum(rate.num);
+        v->FrameRate()->setDen(rate.den);
+    }
+    if (v->m_videoDisable)
+        st->discard = AVDISCARD_ALL;
+    else if (v->VideoDiscard)
+        st->discard = static_cast<AVDiscard>(v->VideoDiscard);
+}
+
+// Keeps an in-process stream source alive until its format context is closed.
+struct StreamResource : InputResource
+{
+    std::unique_ptr<TStreamInput> input;
+};
+
+} // namespace
+
+void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
+{
+    TAVConvertOptions& o = *c.ConvertOptions();
+    const QString fileName = c.InputFiles().value(index);
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw)
+        throw EEngineError("Out of memory");
+    TagContext(raw, c.LogJobId());
+    raw->interrupt_callback = {&StopRequestedCallback, &c};
+    av::Dict options;
+    FillDemuxerOptions(o, e.job, &options.p);
+    CopyContextOptions(raw, e.defaultFormat, e.optionNames, AV_OPT_FLAG_DECODING_PARAM);
+    try {
+        raw->video_codec_id = FindCodec(o.VideoOptions()->m_decoderVideoCodecName, AVMEDIA_TYPE_VIDEO, false);
+        raw->audio_codec_id = FindCodec(o.AudioOptions()->m_decoderAudioCodecName, AVMEDIA_TYPE_AUDIO, false);
+        raw->subtitle_codec_id = FindCodec(o.SubtitleOptions()->m_subtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false);
+    } catch (...) {
+        avformat_free_context(raw);
+        throw;
+    }
+    raw->flags |= AVFMT_FLAG_NONBLOCK;
+    AddPrivateOptions(e, e.forcedInput ? &e.forcedInput->priv_class : nullptr, &options.p);
+
+    InputEntry entry;
+    const AVInputFormat* format = e.forcedInput;
+    if (IsStreamSource(fileName)) {
+        auto resource = std::make_unique<StreamResource>();
+        try {
+            resource->input = AttachStreamSource(fileName, raw);
+        } catch (...) {
+            avformat_free_context(raw);
+            throw;
+        }
+        if (!format && fileName.endsWith(QLatin1String(".vob"), Qt::CaseInsensitive))
+            format = av_find_input_format("mpeg");
+        // subtitle streams of a disc title show up late
+        av_dict_set(&options.p, "probesize", "20000000", 0);
+        av_dict_set(&options.p, "analyzeduration", "20000000", 0);
+        entry.resource = std::move(resource);
+    }
+    // the open frees the context itself when it fails
+    const int ret = avformat_open_input(&raw, (IsStreamSource(fileName) ? fileName.toUtf8() : LibraryUrl(fileName)).constData(), format, &options.p);
+    if (ret < 0)
+        throw EEngineError(QStringLiteral("Could not open file:%1!").arg(ret).toStdString());
+    entry.ctx.reset(raw);
+    AVFormatContext* ctx = raw;
+    if (o.ProgramId != 0)
+        SelectProgram(ctx, o.ProgramId);
+    const int info = avformat_find_stream_info(ctx, nullptr);
+    if (info < 0)
+        throw EEngineError(QStringLiteral("Could not find codec parameters:%1!").arg(info).toStdString());
+    if (ctx->nb_streams > unsigned(TAVConverter::kMaxStreamsPerFile))
+        throw EEngineError(QStringLiteral("Input file #%1 has %2 streams; at most %3 are supported")
+                               .arg(index)
+                               .arg(ctx->nb_streams)
+                               .arg(TAVConverter::kMaxStreamsPerFile)
+                               .toStdString());
+
+    int64_t t0 = o.m_startTime;
+    if (ctx->start_time != AV_NOPTS_VALUE)
+        t0 += ctx->start_time;
+    if (o.m_startTime != 0) {
+        av_seek_frame(ctx, -1, t0, AVSEEK_FLAG_BACKWARD); // a failed seek reads from the start
+    }
+    entry.tsOffsetUs = o.CopyTimestamps ? o.InputTimestampOffset : o.InputTimestampOffset - t0;
+    if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
+        c.SetDuration(double(ctx->duration) / 1000000.0);
+
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        AVStream* st = ctx->streams[i];
+        switch (st->codecpar->codec_type) {
+        case AVMEDIA_TYPE_AUDIO: TakeAudioParameters(o, st, e.job); break;
+        case AVMEDIA_TYPE_VIDEO: TakeVideoParameters(c, o, ctx, st, e); break;
+        case AVMEDIA_TYPE_SUBTITLE:
+            if (o.SubtitleOptions()->m_subtitleDisable)
+                st->discard = AVDISCARD_ALL;
+            break;
+        default: break;
+        }
+    }
+    if (int(e.inputs.size()) <= index)
+        e.inputs.resize(index + 1);
+    e.inputs[index] = std::move(entry);
+}
+
+} // namespace korvane

@@ -1,0 +1,168 @@
+// One transcoding run of a converter.
+//
+// Stages, one file each: TranscodeSetup (pairs output streams with input
+// streams, decides copy or re-encode, opens codecs, writes headers),
+// MainLoop (chooses the input whose outputs are furthest behind, reads a
+// packet, corrects its timestamps, dispatches it; at the end flushes and
+// writes trailers), PacketDispatch (decodes or copies a packet and feeds the
+// output streams; WriteFrame is the only way to the muxer), AudioPath,
+// VideoPath, SubtitlePath.
+//
+// Timestamps: names carry their time base. ...Us is microseconds; packets
+// are in their stream's time base until WriteFrame rescales nothing further.
+// Input timestamps are shifted by the input's offset so that the requested
+// start position is 0.
+//
+// Everything here runs on the converter's worker thread; no lock is taken
+// around decoding or encoding.
+#pragma once
+
+#include "transcode/AVLib.h"
+#include "transcode/Engine.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace korvane {
+
+class TAVConverter;
+class TAVConvertOptions;
+
+struct TAVInputFile
+{
+    bool eof = false;
+    bool noPacket = false; // the last read said EAGAIN
+    int firstStream = 0;
+    int streamCount = 0;
+};
+
+struct TAVInputStream
+{
+    int file = 0;
+    int index = 0;
+    AVStream* stream = nullptr;
+    bool discard = true; // no output takes this stream
+    bool decodingNeeded = false;
+    int64_t startUs = 0; // wall clock at setup, for rate emulation
+    int64_t nextPtsUs = AV_NOPTS_VALUE;
+    int64_t ptsUs = 0;
+    bool isStart = true;
+    av::CodecContextPtr decoder;
+    av::FramePtr frame; // reused decoded frame
+};
+
+struct TAVOutputStream
+{
+    int file = 0;
+    int index = 0;
+    int source = 0; // entry of the input stream table
+    AVStream* stream = nullptr;
+    OutputStreamSetup* setup = nullptr; // encoder context and settings
+    bool encodingNeeded = false;
+    int frameNumber = 0;
+    TAVInputStream* sync = nullptr;
+    int64_t syncOpts = 0; // next frame position, encoder time base
+    int64_t endInStreamTb = AV_NOPTS_VALUE; // end of the last packet written
+    int64_t lastMuxDts = AV_NOPTS_VALUE;
+    std::vector<av::BsfPtr> bsfs;
+    std::vector<av::PacketPtr> bsfPackets; // one reused output packet per filter
+    // audio
+    av::SwrPtr resampler;
+    av::AudioFifoPtr fifo;
+    av::FramePtr audioFrame;  // resampled samples, reused
+    av::FramePtr encodeFrame; // one encoder frame, reused
+    std::vector<void*> planes; // scratch plane pointers
+    int resamplerRate = 0, resamplerFormat = -1; // what the resampler was built for
+    av::ChannelLayout resamplerLayout;
+    bool audioClockStarted = false;
+    // video
+    av::FilterGraphPtr graph;
+    AVFilterContext* bufferSource = nullptr;
+    AVFilterContext* bufferSink = nullptr;
+    av::FramePtr filtered;
+    int sourceWidth = 0, sourceHeight = 0, sourcePixFmt = -1;
+    av::FilePtr passLog; // first pass statistics
+    bool flushed = false;
+
+    AVCodecContext* encoder() const { return setup->codec.get(); }
+    AVMediaType type() const { return setup->type; }
+};
+
+class Transcoder
+{
+public:
+    Transcoder(TAVConverter& converter, ConverterEngine& engine);
+    ~Transcoder();
+    Transcoder(const Transcoder&) = delete;
+    Transcoder& operator=(const Transcoder&) = delete;
+
+    // Setup, main loop and end of the run. Errors are reported through the
+    // converter (ErrorText, DoError) and never leave this call.
+    void Run();
+
+    // shared by the stages
+    void WriteFrame(TAVOutputStream& ost, AVPacket* pkt);
+    int MaxFramesFor(AVMediaType type) const;
+
+private:
+    // TranscodeSetup.cpp
+    void Setup();
+    void BuildStreamTables();
+    void ChooseSources();
+    void PrepareStreamCopy(TAVOutputStream& ost, TAVInputStream& ist);
+    void PrepareEncoding(TAVOutputStream& ost, TAVInputStream& ist);
+    void OpenTwoPassLog(TAVOutputStream& ost);
+    void OpenCodecs();
+    void BuildBitstreamFilters(TAVOutputStream& ost);
+    void CopyChapters(int inputIndex, int outputIndex);
+    void WriteHeaders();
+
+    // MainLoop.cpp
+    void Loop();
+    int ChooseInput(double& optsMin);
+    void CorrectTimestamps(TAVInputStream& ist, AVPacket* pkt);
+    void Finish();
+    int WriteTrailers();
+    void PrintReport(bool last);
+
+    // PacketDispatch.cpp
+    int OutputPacket(TAVInputStream& ist, const AVPacket* pkt);
+    void Dispatch(TAVInputStream& ist, AVFrame* frame, AVSubtitle* sub, const AVPacket* pkt);
+    void CopyPacket(TAVOutputStream& ost, TAVInputStream& ist, const AVPacket* pkt);
+    void WriteThroughFilters(TAVOutputStream& ost, AVPacket* pkt, size_t first);
+    void FlushBitstreamFilters(TAVOutputStream& ost);
+    void Mux(TAVOutputStream& ost, AVPacket* pkt);
+    void FlushEncoders(TAVInputStream& ist);
+    void DrainEncoder(TAVOutputStream& ost, bool flush);
+
+    // AudioPath.cpp
+    void SetupAudioEncoder(TAVOutputStream& ost, TAVInputStream& ist);
+    void EncodeAudio(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* decoded);
+    void OpenResampler(TAVOutputStream& ost, const AVFrame* decoded);
+    void ResampleIntoFifo(TAVOutputStream& ost, const uint8_t* const* input, int count, int64_t skip);
+    void PadWithSilence(TAVOutputStream& ost, int64_t samples);
+    void SendAudioFrames(TAVOutputStream& ost, bool flush);
+
+    // VideoPath.cpp
+    int ConfigureFilters(TAVInputStream& ist, TAVOutputStream& ost);
+    void FilterVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* decoded);
+    void PullFilteredVideo(TAVOutputStream& ost, TAVInputStream& ist);
+    void FlushVideoFilters(TAVOutputStream& ost);
+    void EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* picture);
+
+    // SubtitlePath.cpp
+    void EncodeSubtitle(TAVOutputStream& ost, TAVInputStream& ist, AVSubtitle* sub, int64_t ptsInStreamTb);
+
+    TAVConverter& m_c;
+    ConverterEngine& m_e;
+    TAVConvertOptions& m_o;
+    std::vector<TAVInputFile> m_files;
+    std::vector<TAVInputStream> m_ist;
+    std::vector<TAVOutputStream> m_ost;
+    av::PacketPtr m_packet;   // the packet being read, reused
+    av::PacketPtr m_outPacket; // encoder output, reused
+    std::vector<uint8_t> m_subtitleBuffer;
+    std::vector<bool> m_needsTrailer; // per output: header written, trailer not yet attempted
+};
+
+} // namespace korvane

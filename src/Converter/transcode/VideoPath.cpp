@@ -1,0 +1,209 @@
+// Video path: one filter graph per re-encoded stream (buffer source,
+// optional deinterlacer and scaler, the user's filters, a format filter for
+// the encoder and the buffer sink), and the encoder with the frame
+// duplicate/drop logic that keeps the output frame rate.
+#include "transcode/AVConverter.h"
+#include "filters/FilterDescription.h"
+#include "transcode/Transcoder.h"
+
+#include <cmath>
+
+namespace korvane {
+
+int Transcoder::ConfigureFilters(TAVInputStream& ist, TAVOutputStream& ost)
+{
+    AVCodecContext* enc = ost.encoder();
+    const AVCodecParameters* par = ist.stream->codecpar;
+    const int inWidth = ost.sourceWidth, inHeight = ost.sourceHeight, inFormat = ost.sourcePixFmt;
+    ost.graph.reset(avfilter_graph_alloc());
+    if (!ost.graph)
+        return AVERROR(ENOMEM);
+    AVFilterGraph* graph = ost.graph.get();
+    TagContext(graph, m_c.LogJobId());
+    graph->nb_threads = std::max(0, m_o.m_threadCount);
+    const AVRational tb = ist.stream->time_base;
+    AVRational sar = ist.stream->sample_aspect_ratio.num ? ist.stream->sample_aspect_ratio : par->sample_aspect_ratio;
+    if (!sar.num)
+        sar = {0, 1};
+    const QString srcArgs = QString::asprintf("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
+                                              inWidth, inHeight, inFormat, tb.num, tb.den, sar.num, sar.den);
+    int ret = avfilter_graph_create_filter(&ost.bufferSource, avfilter_get_by_name("buffer"), "src",
+                                           srcArgs.toUtf8().constData(), nullptr, graph);
+    if (ret < 0)
+        return ret;
+    ret = avfilter_graph_create_filter(&ost.bufferSink, avfilter_get_by_name("buffersink"), "out", nullptr,
+                                       nullptr, graph);
+    if (ret < 0)
+        return ret;
+
+    // the chain as text: [in] deinterlace, scale, user filters, encoder format [out]
+    QStringList chain;
+    if (m_o.VideoOptions()->m_deinterlace)
+        chain << QStringLiteral("yadif");
+    if (enc->width != inWidth || enc->height != inHeight) {
+        if (enc->width <= 0 || enc->height <= 0)
+            return AVERROR(EINVAL);
+        chain << QString::asprintf("scale=%d:%d:flags=0x%X", enc->width, enc->height, unsigned(m_o.ScalerFlags));
+    }
+    QString user;
+    const QString stored = m_o.FilterOptions()->m_videoFilters;
+    if (!stored.trimmed().isEmpty()) {
+        try {
+            user = BuildFilterGraphText(stored, FilterInput{enc->width, enc->height, int(enc->pix_fmt)});
+        } catch (const std::exception& e) {
+            m_c.DoLog(AV_LOG_ERROR, QString::fromUtf8(e.what()));
+            return AVERROR(EINVAL);
+        }
+    }
+    const QString format = QStringLiteral("format=pix_fmts=%1")
+                               .arg(QString::fromLatin1(av_get_pix_fmt_name(enc->pix_fmt)));
+    QString text;
+    const QString head = chain.isEmpty() ? QString() : chain.join(QLatin1Char(','));
+    if (user.isEmpty()) {
+        text = (head.isEmpty() ? QString() : head + QLatin1Char(',')) + format;
+    } else {
+        // the user's graph may use [in]/[out] labels itself: wrap it so the
+        // head chain feeds [in] and the format filter reads [out]
+        text = QStringLiteral("[in]%1[kv_user_in];[kv_user_out]%2[out];")
+                   .arg(head.isEmpty() ? QStringLiteral("null") : head, format);
+        QString body = user;
+        body.replace(QLatin1String("[in]"), QLatin1String("[kv_user_in]"));
+        body.replace(QLatin1String("[out]"), QLatin1String("[kv_user_out]"));
+        if (!user.contains(QLatin1String("[in]")))
+            body.prepend(QLatin1String("[kv_user_in]"));
+        if (!user.contains(QLatin1String("[out]")))
+            body.append(QLatin1String("[kv_user_out]"));
+        text += body;
+    }
+    AVFilterInOut* outputs = avfilter_inout_alloc();
+    AVFilterInOut* inputs = avfilter_inout_alloc();
+    av::InOutPtr outputsOwner(outputs), inputsOwner(inputs);
+    if (!outputs || !inputs)
+        return AVERROR(ENOMEM);
+    outputs->name = av_strdup("in");
+    outputs->filter_ctx = ost.bufferSource;
+    inputs->name = av_strdup("out");
+    inputs->filter_ctx = ost.bufferSink;
+    AVFilterInOut* in = inputsOwner.release();
+    AVFilterInOut* out = outputsOwner.release();
+    ret = avfilter_graph_parse_ptr(graph, text.toUtf8().constData(), &in, &out, nullptr);
+    avfilter_inout_free(&in);
+    avfilter_inout_free(&out);
+    if (ret < 0) {
+        m_c.DoLog(AV_LOG_ERROR, QStringLiteral("Cannot build the filter graph \"%1\"").arg(text));
+        return ret;
+    }
+    if ((ret = avfilter_graph_config(graph, nullptr)) < 0)
+        return ret;
+    enc->width = av_buffersink_get_w(ost.bufferSink);
+    enc->height = av_buffersink_get_h(ost.bufferSink);
+    const AVRational outSar = av_buffersink_get_sample_aspect_ratio(ost.bufferSink);
+    if (outSar.num && !enc->sample_aspect_ratio.num)
+        enc->sample_aspect_ratio = ost.stream->sample_aspect_ratio = outSar;
+    if (!ost.filtered)
+        ost.filtered = av::NewFrame();
+    return 0;
+}
+
+void Transcoder::FilterVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* decoded)
+{
+    if (!decoded)
+        return;
+    if (decoded->width != ost.sourceWidth || decoded->height != ost.sourceHeight ||
+        decoded->format != ost.sourcePixFmt) {
+        AVCodecContext* enc = ost.encoder();
+        const bool scaling = enc->width != ost.sourceWidth || enc->height != ost.sourceHeight ||
+                             enc->pix_fmt != ost.sourcePixFmt;
+        if (!scaling)
+            throw EEngineError(QString::asprintf("Input Stream #%d.%d frame size changed to %dx%d, %s", ist.file,
+                                                 ist.index, decoded->width, decoded->height,
+                                                 av_get_pix_fmt_name(AVPixelFormat(decoded->format)))
+                                   .toStdString());
+        // the scaler follows the new picture size; the encoder keeps its own
+        ost.sourceWidth = decoded->width;
+        ost.sourceHeight = decoded->height;
+        ost.sourcePixFmt = decoded->format;
+        const int w = enc->width, h = enc->height;
+        FlushVideoFilters(ost);
+        if (ConfigureFilters(ist, ost) != 0)
+            throw EEngineError("Error opening filters!");
+        enc->width = w;
+        enc->height = h;
+    }
+    if (av_buffersrc_add_frame_flags(ost.bufferSource, decoded, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
+        throw EEngineError("Error while feeding the filter graph");
+    PullFilteredVideo(ost, ist);
+}
+
+void Transcoder::FlushVideoFilters(TAVOutputStream& ost)
+{
+    // pictures that filters hold back (a deinterlacer's last one) come out at the end
+    if (!ost.graph || !ost.bufferSource)
+        return;
+    if (av_buffersrc_add_frame(ost.bufferSource, nullptr) < 0)
+        return;
+    PullFilteredVideo(ost, m_ist[ost.source]);
+}
+
+void Transcoder::PullFilteredVideo(TAVOutputStream& ost, TAVInputStream& ist)
+{
+    for (;;) {
+        AVFrame* picture = ost.filtered.get();
+        const int ret = av_buffersink_get_frame(ost.bufferSink, picture);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            break;
+        if (ret < 0)
+            throw EEngineError("Error while filtering video");
+        EncodeVideo(ost, ist, picture);
+        av_frame_unref(picture);
+    }
+}
+
+void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* picture)
+{
+    AVCodecContext* enc = ost.encoder();
+    const TVideoOptions* v = m_o.VideoOptions();
+    double syncIpts;
+    if (picture->pts != AV_NOPTS_VALUE)
+        syncIpts = double(picture->pts) * av_q2d(av_buffersink_get_time_base(ost.bufferSink)) / av_q2d(enc->time_base);
+    else
+        syncIpts = double(ost.sync->ptsUs) / 1000000.0 / av_q2d(enc->time_base);
+    int n = 1;
+    const int method = v->m_videoSyncMethod;
+    if (method == 0) {
+        ost.syncOpts = std::llround(syncIpts);
+    } else {
+        const double d = syncIpts - double(ost.syncOpts);
+        if (d < -1.1)
+            n = 0;
+        else if (method == 2) {
+            if (d <= -0.6)
+                n = 0;
+            else if (d > 0.6)
+                ost.syncOpts = std::llround(syncIpts);
+        } else if (d > 1.1) {
+            n = int(std::lround(d));
+        }
+    }
+    n = std::min(n, MaxFramesFor(AVMEDIA_TYPE_VIDEO) - ost.frameNumber);
+    if (n <= 0)
+        return;
+    if (!v->m_meThreshold)
+        picture->pict_type = AV_PICTURE_TYPE_NONE;
+    if (v->m_topFieldFirst >= 0 && (enc->flags & (AV_CODEC_FLAG_INTERLACED_ME | AV_CODEC_FLAG_INTERLACED_DCT)))
+        picture->top_field_first = v->m_topFieldFirst;
+    if (v->m_sameQuality)
+        picture->quality = ist.decoder ? picture->quality : 0;
+    else if (enc->flags & AV_CODEC_FLAG_QSCALE)
+        picture->quality = enc->global_quality;
+    for (int i = 0; i < n; ++i) {
+        picture->pts = ost.syncOpts;
+        if (avcodec_send_frame(enc, picture) < 0)
+            throw EEngineError("Video encoding failed");
+        DrainEncoder(ost, false);
+        ++ost.syncOpts;
+        ++ost.frameNumber;
+    }
+}
+
+} // namespace korvane
