@@ -12,7 +12,7 @@ packages=(
   libdvdnav-dev libdvdread-dev dvdauthor genisoimage
   liblua5.4-dev libasound2-dev
   libgtest-dev libgmock-dev
-  fonts-dejavu-core time
+  fonts-dejavu-core time xvfb xauth
 )
 
 missing=()
