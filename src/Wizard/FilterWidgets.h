@@ -1,0 +1,81 @@
+// Small editors shared by the filter dialogs: a list of the 16 standard
+// colours, a file path with a browse button, and a font chooser that lists
+// the installed TrueType fonts and gives the chosen one's file.
+#pragma once
+
+#include "AVFilter.h"
+
+#include <QComboBox>
+#include <QWidget>
+
+class QLineEdit;
+class QToolButton;
+
+namespace korvane {
+
+// The standard colours by name, each with a swatch.
+class TColorCombo : public QComboBox
+{
+    Q_OBJECT
+public:
+    explicit TColorCombo(QWidget* parent = nullptr);
+    // The chosen colour; black when none is chosen.
+    TColor Color() const;
+    // Chooses a standard colour; any other value leaves no colour chosen.
+    void SetColor(TColor color);
+    // The chosen colour's name; empty when none is chosen.
+    QString ColorName() const;
+    // Chooses by name (case-insensitive); an unknown or empty name chooses none.
+    void SetColorName(const QString& name);
+};
+
+// A path typed or picked with a file dialog limited to nameFilter
+// ("PNG files (*.png)", several separated by ";;").
+class TFileEdit : public QWidget
+{
+    Q_OBJECT
+public:
+    TFileEdit(const QString& nameFilter, QWidget* parent = nullptr);
+    QString Path() const;
+    void SetPath(const QString& path);
+    // True when the path names an existing file.
+    bool FileExists() const;
+    QLineEdit* LineEdit() const { return m_edit; }
+    QToolButton* BrowseButton() const { return m_browse; }
+
+signals:
+    void PathChanged(const QString& path);
+
+private:
+    void Browse();
+
+    QString m_nameFilter;
+    QLineEdit* m_edit;
+    QToolButton* m_browse;
+};
+
+// A font file: an installed TrueType font chosen by name (found through
+// fontconfig), or any .ttf file typed or browsed for.
+class TFontFileEdit : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TFontFileEdit(QWidget* parent = nullptr);
+    QString Path() const { return m_file->Path(); }
+    // Shows the path and selects its font in the list when it is installed.
+    void SetPath(const QString& path);
+    bool FileExists() const { return m_file->FileExists(); }
+    QComboBox* FontList() const { return m_fonts; }
+    TFileEdit* FileEdit() const { return m_file; }
+
+signals:
+    void PathChanged(const QString& path);
+
+private:
+    void SelectFontOf(const QString& path);
+
+    QComboBox* m_fonts;
+    TFileEdit* m_file;
+};
+
+} // namespace korvane
