@@ -117,4 +117,17 @@ inline int CountNear(const QImage& image, const QRect& region, QRgb rgb, int tol
     return count;
 }
 
+// Pixels of a region that match in picture but did not in source.
+inline int CountBecame(const QImage& picture, const QImage& source, const QRect& region,
+                       const std::function<bool(QRgb)>& matches)
+{
+    int count = 0;
+    const QRect r = region.intersected(picture.rect()).intersected(source.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x)
+            count += matches(picture.pixel(x, y)) && !matches(source.pixel(x, y)) ? 1 : 0;
+    }
+    return count;
+}
+
 } // namespace korvane::test
