@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -28,6 +29,15 @@ QIcon Swatch(TColor color)
 }
 
 } // namespace
+
+QSpinBox* NewNumberBox(int minimum, int maximum, int value, QWidget* parent)
+{
+    auto* spin = new QSpinBox(parent);
+    spin->setRange(minimum, maximum);
+    spin->setValue(value);
+    spin->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return spin;
+}
 
 // --- TColorCombo -----------------------------------------------------------
 
@@ -72,7 +82,7 @@ TFileEdit::TFileEdit(const QString& nameFilter, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_edit, 1);
     layout->addWidget(m_browse);
-    m_edit->setMinimumWidth(260);
+    m_edit->setMinimumWidth(360);
     connect(m_edit, &QLineEdit::textChanged, this, &TFileEdit::PathChanged);
     connect(m_browse, &QToolButton::clicked, this, &TFileEdit::Browse);
 }

@@ -9,9 +9,13 @@
 #include <QWidget>
 
 class QLineEdit;
+class QSpinBox;
 class QToolButton;
 
 namespace korvane {
+
+// A whole number field of a filter dialog, as wide as its largest value.
+QSpinBox* NewNumberBox(int minimum, int maximum, int value, QWidget* parent);
 
 // The standard colours by name, each with a swatch.
 class TColorCombo : public QComboBox
