@@ -54,7 +54,11 @@ TColor TColorCombo::Color() const
 
 void TColorCombo::SetColor(TColor color)
 {
-    setCurrentIndex(findData(color));
+    const int index = findData(color);
+    if (index >= 0 && index < StandardColors().size())
+        setCurrentIndex(index);
+    else
+        SetExtra(QStringLiteral("#%1").arg(ColorToRgb(color), 6, 16, QLatin1Char('0')).toUpper(), color);
 }
 
 QString TColorCombo::ColorName() const
@@ -67,8 +71,22 @@ void TColorCombo::SetColorName(const QString& name)
     TColor color = 0;
     if (ColorFromName(name.trimmed(), &color))
         SetColor(color);
-    else
+    else if (name.isEmpty())
         setCurrentIndex(-1);
+    else {
+        // a name only the filter engine knows; Qt knows most of them for the swatch
+        const QColor known(name.trimmed());
+        SetExtra(name, known.isValid() ? TColor((known.blue() << 16) | (known.green() << 8) | known.red()) : 0);
+    }
+}
+
+void TColorCombo::SetExtra(const QString& text, TColor color)
+{
+    const int standard = int(StandardColors().size());
+    while (count() > standard)
+        removeItem(standard);
+    addItem(Swatch(color), text, color);
+    setCurrentIndex(standard);
 }
 
 // --- TFileEdit -------------------------------------------------------------

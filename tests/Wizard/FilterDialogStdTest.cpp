@@ -99,6 +99,24 @@ TEST(FilterDialogStd, EditShowsTheFiltersValuesAndKeepsThemOnOk)
     ASSERT_TRUE(filter.Edit());
     EXPECT_EQ(S(filter.GetFilterText()), S(before));
     EXPECT_EQ(S(filter.GetFilterText()), "vflip,drawbox=10:20:100:50:Red,rotate=90");
+
+    // a colour name outside the list (from an older history row) survives
+    // opening and OK, and the list still offers the standard ones
+    filter.SetBColor("orange");
+    AnswerNextDialog([](QDialog* d) {
+        auto* form = qobject_cast<TFormStdFilter*>(d);
+        EXPECT_EQ(S(form->BoxColor()->currentText()), "orange");
+        EXPECT_EQ(form->BoxColor()->count(), 17);
+        form->OkButton()->click();
+    });
+    ASSERT_TRUE(filter.Edit());
+    EXPECT_EQ(S(filter.BColor()), "orange");
+    TFormStdFilter form;
+    form.BoxColor()->SetColorName("orange");
+    form.BoxColor()->SetColorName("navy");
+    EXPECT_EQ(S(form.BoxColor()->ColorName()), "Navy");
+    form.BoxColor()->SetColorName("");
+    EXPECT_EQ(S(form.BoxColor()->ColorName()), "");
 }
 
 TEST(FilterDialogStd, TextGivesThePicturesTheDialogPromised)

@@ -105,6 +105,18 @@ TEST(FilterDialogText, LinesEndWithLineBreaksAndEditRoundTrips)
     ASSERT_TRUE(filter.Edit());
     EXPECT_EQ(S(filter.GetFilterText()), S(text));
 
+    // colours outside the list survive opening and OK
+    filter.SetFontColor(0x123456);
+    filter.SetBgColor(0x00FF00);
+    const QString custom = filter.GetFilterText();
+    AnswerNextDialog([](QDialog* d) {
+        auto* form = qobject_cast<TFormTextFilter*>(d);
+        EXPECT_EQ(S(form->FontColor()->currentText()), "#563412");
+        form->OkButton()->click();
+    });
+    ASSERT_TRUE(filter.Edit());
+    EXPECT_EQ(S(filter.GetFilterText()), S(custom));
+
     // a one-line text yields a trailing "\n"; an ending line break adds no line
     TFormTextFilter form;
     form.Text()->setPlainText("One\n");
