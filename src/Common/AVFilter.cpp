@@ -124,7 +124,7 @@ QString TVideoStdFilter::GetFilterText() const
     if (m_horizontalFlip)
         elements << QStringLiteral("hflip");
     if (m_drawBox)
-        elements << QStringLiteral("drawbox=%1:%2:%3:%4:%5").arg(m_bx).arg(m_by).arg(m_bwidth).arg(m_bheight).arg(m_bcolor);
+        elements << QStringLiteral("drawbox=%1:%2:%3:%4:").arg(m_bx).arg(m_by).arg(m_bwidth).arg(m_bheight) + m_bcolor;
     if (m_negate)
         elements << QStringLiteral("negate");
     if (m_rotate)

@@ -132,7 +132,8 @@ void TFileEdit::Browse()
 // --- TFontFileEdit ---------------------------------------------------------
 
 TFontFileEdit::TFontFileEdit(QWidget* parent)
-    : QWidget(parent), m_fonts(new QComboBox(this)), m_file(new TFileEdit(QStringLiteral("Font File(*.ttf)"), this))
+    : QWidget(parent), m_fonts(new QComboBox(this)),
+      m_file(new TFileEdit(QStringLiteral("Font File(*.ttf)"), this))
 {
     for (const TFontFace& face : InstalledFontFaces())
         m_fonts->addItem(face.Caption(), face.file);

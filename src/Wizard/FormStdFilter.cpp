@@ -27,7 +27,8 @@ QSpinBox* Unlimited(QWidget* parent)
 TFormStdFilter::TFormStdFilter(QWidget* parent)
     : QDialog(parent), m_vflip(new QCheckBox(QStringLiteral("Vertical Flip"), this)),
       m_hflip(new QCheckBox(QStringLiteral("Horizontal Flip"), this)),
-      m_negate(new QCheckBox(QStringLiteral("Negate"), this)), m_rotate(new QCheckBox(QStringLiteral("Rotate"), this)),
+      m_negate(new QCheckBox(QStringLiteral("Negate"), this)),
+      m_rotate(new QCheckBox(QStringLiteral("Rotate"), this)),
       m_degrees(NewNumberBox(0, 359, 45, this)), m_drawBox(new QCheckBox(QStringLiteral("Draw Box"), this)),
       m_x(Unlimited(this)), m_y(Unlimited(this)), m_width(Unlimited(this)), m_height(Unlimited(this)),
       m_color(new TColorCombo(this))

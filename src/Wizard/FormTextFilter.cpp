@@ -41,7 +41,10 @@ class TTextMemo : public QPlainTextEdit
 {
 public:
     using QPlainTextEdit::QPlainTextEdit;
-    QSize sizeHint() const override { return {QPlainTextEdit::sizeHint().width(), fontMetrics().lineSpacing() * 5 + 12}; }
+    QSize sizeHint() const override
+    {
+        return {QPlainTextEdit::sizeHint().width(), fontMetrics().lineSpacing() * 5 + 12};
+    }
 };
 
 } // namespace
