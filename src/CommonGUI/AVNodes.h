@@ -272,9 +272,9 @@ private:
 // empty settings), log, ID and status.
 std::unique_ptr<TConvertingTask> TaskFromRow(const TConversionRow& row, TTaskEnvironment* env);
 
-// Caption texts shared by the task list.
+// Caption texts shared by the task list (whole seconds are shown with the
+// engine's TimeText, "%d:%d:%d").
 QString SizeText(int64_t bytes);              // "%dKB"
-QString TimeText(int64_t seconds);            // "%d:%d:%d"
 QString DurationText(double seconds);         // rounded, halves to even
 QString BitrateText(double kbps);             // "###,###.0#" in the locale
 QString DateTimeText(const QDateTime& date);  // short date, long time

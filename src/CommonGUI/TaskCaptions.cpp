@@ -3,6 +3,7 @@
 
 #include "ConversionSettings.h"
 #include "transcode/AVConverter.h"
+#include "transcode/AVLib.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -13,17 +14,6 @@ namespace korvane {
 QString SizeText(int64_t bytes)
 {
     return QStringLiteral("%1KB").arg(bytes / 1024);
-}
-
-QString TimeText(int64_t seconds)
-{
-    const bool negative = seconds < 0;
-    const int64_t s = negative ? -seconds : seconds;
-    return QStringLiteral("%1%2:%3:%4")
-        .arg(negative ? QStringLiteral("-") : QString())
-        .arg(s / 3600)
-        .arg(s / 60 % 60)
-        .arg(s % 60);
 }
 
 QString DurationText(double seconds)
