@@ -46,7 +46,53 @@ QPixmap Draw(int size)
     return pixmap;
 }
 
+QPixmap DrawStatus(TStatusPicture picture, int size)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 16.0, size / 16.0);
+    p.setPen(Qt::NoPen);
+    switch (picture) {
+    case TStatusPicture::Running: {
+        QPainterPath play;
+        play.moveTo(4, 2.5);
+        play.lineTo(13.5, 8);
+        play.lineTo(4, 13.5);
+        play.closeSubpath();
+        p.setBrush(QColor("#2e9e44"));
+        p.drawPath(play);
+        break;
+    }
+    case TStatusPicture::Paused:
+        p.setBrush(QColor("#e08a00"));
+        p.drawRoundedRect(QRectF(3.5, 2.5, 3.5, 11), 1, 1);
+        p.drawRoundedRect(QRectF(9, 2.5, 3.5, 11), 1, 1);
+        break;
+    case TStatusPicture::Stopped:
+        p.setBrush(QColor("#d0393e"));
+        p.drawRoundedRect(QRectF(3, 3, 10, 10), 1.5, 1.5);
+        break;
+    case TStatusPicture::Finished: {
+        QPen pen(QColor("#2e9e44"), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        p.setPen(pen);
+        p.drawPolyline(QPolygonF({QPointF(3, 8.5), QPointF(6.5, 12), QPointF(13, 4)}));
+        break;
+    }
+    }
+    return pixmap;
+}
+
 } // namespace
+
+QIcon StatusIcon(TStatusPicture picture)
+{
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48})
+        icon.addPixmap(DrawStatus(picture, size));
+    return icon;
+}
 
 QIcon AppIcon()
 {

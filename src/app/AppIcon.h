@@ -8,4 +8,8 @@ namespace korvane {
 
 QIcon AppIcon();
 
+// Coloured command and status pictures that read on light and dark palettes.
+enum class TStatusPicture { Running, Paused, Stopped, Finished };
+QIcon StatusIcon(TStatusPicture picture);
+
 } // namespace korvane

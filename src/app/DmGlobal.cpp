@@ -1,5 +1,6 @@
 #include "DmGlobal.h"
 
+#include "AppIcon.h"
 #include "Configuration.h"
 #include "DesktopAlert.h"
 #include "LogindShutdown.h"
@@ -67,9 +68,8 @@ TdmGlobal::~TdmGlobal()
 void TdmGlobal::BuildImages()
 {
     QStyle* style = QApplication::style();
-    m_statusImages = {style->standardIcon(QStyle::SP_MediaPlay), style->standardIcon(QStyle::SP_MediaPause),
-                      style->standardIcon(QStyle::SP_MessageBoxWarning),
-                      style->standardIcon(QStyle::SP_DialogApplyButton)};
+    m_statusImages = {StatusIcon(TStatusPicture::Running), StatusIcon(TStatusPicture::Paused),
+                      StatusIcon(TStatusPicture::Stopped), StatusIcon(TStatusPicture::Finished)};
     m_nodeImages = {style->standardIcon(QStyle::SP_BrowserReload), style->standardIcon(QStyle::SP_DirIcon)};
 }
 

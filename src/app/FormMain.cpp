@@ -1,6 +1,7 @@
 #include "FormMain.h"
 
 #include "AVNodes.h"
+#include "AppIcon.h"
 #include "AppLinks.h"
 #include "CategoryOperations.h"
 #include "Configuration.h"
@@ -188,9 +189,9 @@ void TFormMain::BuildActions()
     QStyle* s = style();
     actNewConversion = new QAction(s->standardIcon(QStyle::SP_FileIcon), QStringLiteral("New Conversion"), this);
     actNewConversion->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    actStartTask = new QAction(s->standardIcon(QStyle::SP_MediaPlay), QStringLiteral("Start Task"), this);
-    actPauseTask = new QAction(s->standardIcon(QStyle::SP_MediaPause), QStringLiteral("Pause Task"), this);
-    actStopTask = new QAction(s->standardIcon(QStyle::SP_MediaStop), QStringLiteral("Stop Task"), this);
+    actStartTask = new QAction(StatusIcon(TStatusPicture::Running), QStringLiteral("Start Task"), this);
+    actPauseTask = new QAction(StatusIcon(TStatusPicture::Paused), QStringLiteral("Pause Task"), this);
+    actStopTask = new QAction(StatusIcon(TStatusPicture::Stopped), QStringLiteral("Stop Task"), this);
     actExit = new QAction(QStringLiteral("Exit"), this);
     actShutdownWhenDone = new QAction(QStringLiteral("Shutdown PC When Done"), this);
     actShutdownWhenDone->setCheckable(true);

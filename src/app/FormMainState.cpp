@@ -69,9 +69,10 @@ void TFormMain::RestoreColumns()
     const auto saved = m_columnStates.constFind(columns);
     if (saved != m_columnStates.constEnd() && m_taskView->header()->restoreState(*saved))
         return;
-    // the node's own widths the first time
+    // the node's own widths the first time, never narrower than the caption
+    QHeaderView* header = m_taskView->header();
     for (int i = 0; i < columns; ++i)
-        m_taskView->setColumnWidth(i, m_taskList->Columns().value(i).Width);
+        m_taskView->setColumnWidth(i, std::max(m_taskList->Columns().value(i).Width, header->sectionSizeHint(i)));
 }
 
 } // namespace korvane
