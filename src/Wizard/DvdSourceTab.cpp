@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QPointer>
 #include <QStandardItemModel>
 #include <QThread>
@@ -38,12 +40,18 @@ TDvdSourceTab::TDvdSourceTab(QWidget* parent) : QWidget(parent)
     m_chapter->setObjectName("Chapter");
     m_through = new QComboBox(this);
     m_through->setObjectName("Through");
+    auto* range = new QHBoxLayout;
+    for (auto [caption, list] : {std::pair{tr("Angle:"), m_angles}, std::pair{tr("Chapter:"), m_chapter},
+                                 std::pair{tr("Through:"), m_through}}) {
+        auto* label = new QLabel(caption, this);
+        label->setBuddy(list);
+        range->addWidget(label);
+        range->addWidget(list, 1);
+    }
     auto* layout = new QFormLayout(this);
     layout->addRow(tr("Drive:"), m_drives);
     layout->addRow(tr("Title:"), m_titles);
-    layout->addRow(tr("Angle:"), m_angles);
-    layout->addRow(tr("Chapter:"), m_chapter);
-    layout->addRow(tr("Through:"), m_through);
+    layout->addRow(range);
 
     AskDiscPath = [this] {
         QString path = QFileDialog::getExistingDirectory(this, tr("Open a VIDEO_TS folder"));

@@ -184,6 +184,7 @@ QWidget* TFormNewConversion::BuildSourcePage()
 {
     auto* page = new QWidget(this);
     m_sourceTabs = new QTabWidget(page);
+    m_sourceTabs->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
 
     auto* fileTab = new QWidget(m_sourceTabs);
     m_sourceEdit = new QLineEdit(fileTab);
@@ -292,8 +293,9 @@ bool TFormNewConversion::ChooseSourceFiles(const QStringList& paths)
 
 void TFormNewConversion::ShowSourcesInField()
 {
-    if (m_sources.size() == 1) {
-        m_sourceEdit->setText(m_sources.first());
+    if (m_sources.size() <= 1) {
+        m_sourceEdit->setText(m_sources.value(0));
+        m_sourceEdit->setCursorPosition(m_sourceEdit->text().size());
         return;
     }
     QStringList quoted;
