@@ -229,7 +229,11 @@ int TDvdSourceTab::LastChapter() const
 
 dvd::TDvdSource TDvdSourceTab::OpenSource() const
 {
-    return dvd::OpenDvdSource(m_disc.Path, TitleNumber(), FirstChapter(), LastChapter(), Angle());
+    dvd::TDvdSource source = dvd::OpenDvdSource(m_disc.Path, TitleNumber(), FirstChapter(), LastChapter(), Angle());
+    // A title is an MPEG program stream; the extension tells the engine so
+    // instead of leaving it to guess from the first bytes.
+    source.Name += QStringLiteral(".vob");
+    return source;
 }
 
 } // namespace korvane

@@ -38,7 +38,8 @@ public:
     int Angle() const;
     int FirstChapter() const;
     int LastChapter() const;
-    // Opens the chosen range as an engine source. Raises EEngineError.
+    // Opens the chosen range as an engine source named "stream:<n>.vob".
+    // Raises EEngineError.
     dvd::TDvdSource OpenSource() const;
 
     QComboBox* Drives() const { return m_drives; }

@@ -101,7 +101,9 @@ TFormNewConversion::TFormNewConversion(const TWizardEnvironment& environment, IP
                                          : TAVConfiguration::DefaultOutputFolder();
     m_options->m_recordingTime = std::numeric_limits<int64_t>::max();
 
-    m_preview = pane ? pane : CreatePreviewPane(this);
+    if (!pane)
+        pane = m_env.PreviewFactory ? m_env.PreviewFactory(this) : CreatePreviewPane(this);
+    m_preview = pane;
     if (!m_preview->Widget()->parent())
         m_preview->Widget()->setParent(this);
 

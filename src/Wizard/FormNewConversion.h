@@ -42,6 +42,8 @@ struct TWizardEnvironment
     const TAVConfiguration* Configuration = nullptr; // not owned; null: defaults
     QString ProfileStorePath;                 // where the profile editor saves
     std::vector<TCategoryEntry> Categories = DefaultCategories();
+    // Makes the preview pane; null: CreatePreviewPane. Tests give a fake.
+    std::function<IPreviewPane*(QWidget* parent)> PreviewFactory;
 };
 void SetWizardEnvironment(const TWizardEnvironment& environment);
 // The history categories the picker offers (the root alone by default).
@@ -60,7 +62,8 @@ public:
     enum TPage { pgSource, pgFilters };
     enum TSourceTab { tabFile, tabDvd };
 
-    // pane: the preview to use (taken over); null creates the real one.
+    // pane: the preview to use (taken over); null: the environment's
+    // factory, else CreatePreviewPane.
     TFormNewConversion(const TWizardEnvironment& environment, IPreviewPane* pane = nullptr,
                        QWidget* parent = nullptr);
     ~TFormNewConversion() override;

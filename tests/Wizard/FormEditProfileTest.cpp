@@ -37,7 +37,7 @@ void Choose(QComboBox* list, const QString& text)
 
 TEST(ProfileEditor, OpensOnTheProfileAndSavesWhatWasEditedForTheNextStart)
 {
-    MessageRecorder messages;
+    BoxRecorder messages;
     WizardWorld world;
     TAVProfile* m4v = Find(world.profiles, "M4V(*.m4v)");
     ASSERT_NE(m4v, nullptr);
@@ -96,7 +96,7 @@ TEST(ProfileEditor, OpensOnTheProfileAndSavesWhatWasEditedForTheNextStart)
 
 TEST(ProfileEditor, DeletingTheCurrentProfileNeverHandsItBack)
 {
-    MessageRecorder messages;
+    BoxRecorder messages;
     WizardWorld world;
     TFormEditProfile editor(&world.profiles, world.storePath);
     const QList<TAVProfile*> zune = world.profiles.ProfilesOfCategory("Zune");
@@ -141,7 +141,7 @@ TEST(ProfileEditor, OpeningWithAnImageProfileShowsNothingAndHandsItBack)
 
 TEST(ProfileEditor, SaveFailureIsShownAndTheEditorStaysOpen)
 {
-    MessageRecorder messages;
+    BoxRecorder messages;
     WizardWorld world;
     TFormEditProfile editor(&world.profiles, world.folder + "/no/such/folder/x/Profiles.ini");
     QFile blocker(world.folder + "/no");

@@ -42,7 +42,7 @@ protected:
         return form->GetConversionSettings();
     }
 
-    MessageRecorder messages;
+    BoxRecorder messages;
     WizardWorld world;
     FakePreviewPane* pane = nullptr; // owned by the form
     std::unique_ptr<TFormNewConversion> form;

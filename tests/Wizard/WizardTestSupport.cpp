@@ -16,7 +16,7 @@
 
 namespace korvane::test {
 
-MessageRecorder::MessageRecorder()
+BoxRecorder::BoxRecorder()
 {
     m_previous = MessageService::Install([this](MessageKind kind, const QString&, const QString& text) {
         if (kind == MessageKind::Confirm) {
@@ -29,7 +29,7 @@ MessageRecorder::MessageRecorder()
     });
 }
 
-MessageRecorder::~MessageRecorder()
+BoxRecorder::~BoxRecorder()
 {
     MessageService::Install(m_previous);
 }

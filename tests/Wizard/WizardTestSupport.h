@@ -16,11 +16,11 @@
 namespace korvane::test {
 
 // Records every message box; confirmations answer `confirmAnswer`.
-class MessageRecorder
+class BoxRecorder
 {
 public:
-    MessageRecorder();
-    ~MessageRecorder();
+    BoxRecorder();
+    ~BoxRecorder();
     QStringList errors;
     QStringList confirms;
     bool confirmAnswer = true;
