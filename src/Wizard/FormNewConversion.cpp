@@ -85,17 +85,17 @@ TFormNewConversion::TFormNewConversion(const TWizardEnvironment& environment, IP
     setWindowTitle(tr("New Conversion Wizard"));
     setObjectName("FormNewConversion");
     setAcceptDrops(true);
+    if (m_env.ProfileStorePath.isEmpty())
+        m_env.ProfileStorePath = ProfileStorePath(TAVConfiguration::GetAppDataFolder());
     if (!m_env.Profiles) {
+        // No list given: the catalog with the user's store over it.
         m_ownProfiles = std::make_unique<TAVProfileList>();
-        const QString store = ProfileStorePath(TAVConfiguration::GetAppDataFolder());
         try {
-            InitializeProfiles(m_ownProfiles.get(), m_ownProfiles.get(), store);
+            InitializeProfiles(m_ownProfiles.get(), m_ownProfiles.get(), m_env.ProfileStorePath);
         } catch (const std::exception& e) {
             ErrorBox(QString::fromUtf8(e.what()));
         }
         m_env.Profiles = m_ownProfiles.get();
-        if (m_env.ProfileStorePath.isEmpty())
-            m_env.ProfileStorePath = store;
     }
     m_targetFolder = m_env.Configuration ? m_env.Configuration->OutputFolder()
                                          : TAVConfiguration::DefaultOutputFolder();
@@ -120,23 +120,6 @@ TFormNewConversion::TFormNewConversion(const TWizardEnvironment& environment, IP
     connect(m_filterPage, &TFilterListPage::FiltersChanged, this,
             [this](const QString& description) { m_preview->SetVideoFilters(description); });
 
-    m_filterButton = new QPushButton(tr("&Filter >"), this);
-    m_backButton = new QPushButton(tr("< &Back"), this);
-    m_startButton = new QPushButton(tr("&Start Convert"), this);
-    m_cancelButton = new QPushButton(tr("Cancel"), this);
-    m_startButton->setDefault(true);
-    connect(m_filterButton, &QPushButton::clicked, this, &TFormNewConversion::GoToFilters);
-    connect(m_backButton, &QPushButton::clicked, this, &TFormNewConversion::GoBack);
-    connect(m_startButton, &QPushButton::clicked, this, &TFormNewConversion::Finish);
-    connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_backButton);
-    buttons->addWidget(m_filterButton);
-    buttons->addWidget(m_startButton);
-    buttons->addWidget(m_cancelButton);
-
     auto* left = new QVBoxLayout;
     left->addWidget(m_pageTitle);
     left->addWidget(m_pages, 1);
@@ -145,7 +128,7 @@ TFormNewConversion::TFormNewConversion(const TWizardEnvironment& environment, IP
     body->addWidget(m_preview->Widget(), 2);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(body, 1);
-    layout->addLayout(buttons);
+    layout->addLayout(BuildButtons());
 
     AskSourceFiles = [this] {
         return QFileDialog::getOpenFileNames(this, tr("Select Source File"));
@@ -180,6 +163,26 @@ TFormNewConversion::~TFormNewConversion()
         ReleaseStream(handle);
     if (m_taskStreamHandle)
         ReleaseStream(m_taskStreamHandle); // opened, but no task took it
+}
+
+QLayout* TFormNewConversion::BuildButtons()
+{
+    m_filterButton = new QPushButton(tr("&Filter >"), this);
+    m_backButton = new QPushButton(tr("< &Back"), this);
+    m_startButton = new QPushButton(tr("&Start Convert"), this);
+    m_cancelButton = new QPushButton(tr("Cancel"), this);
+    m_startButton->setDefault(true);
+    connect(m_filterButton, &QPushButton::clicked, this, &TFormNewConversion::GoToFilters);
+    connect(m_backButton, &QPushButton::clicked, this, &TFormNewConversion::GoBack);
+    connect(m_startButton, &QPushButton::clicked, this, &TFormNewConversion::Finish);
+    connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_backButton);
+    buttons->addWidget(m_filterButton);
+    buttons->addWidget(m_startButton);
+    buttons->addWidget(m_cancelButton);
+    return buttons;
 }
 
 QWidget* TFormNewConversion::BuildSourcePage()

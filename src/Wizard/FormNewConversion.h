@@ -18,6 +18,7 @@
 
 class QComboBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPushButton;
 class QStackedWidget;
@@ -137,6 +138,7 @@ protected:
 
 private:
     QWidget* BuildSourcePage();
+    QLayout* BuildButtons();
     void SourceChanged();
     void SourceTextEdited(const QString& text);
     void ShowSourcesInField();

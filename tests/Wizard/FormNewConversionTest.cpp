@@ -359,12 +359,20 @@ TEST_F(NewConversion, DvdThatCannotBeOpenedIsReported)
 {
     form->SelectSourceTab(TFormNewConversion::tabDvd);
     TDvdSourceTab* tab = form->DvdTab();
+    int rejected = 0;
+    QObject::connect(form.get(), &QDialog::rejected, [&] { ++rejected; });
     tab->OpenDiscPath(world.folder); // no VIDEO_TS in it
+    EXPECT_TRUE(tab->IsScanning());
+    EXPECT_FALSE(tab->isEnabled());
+    form->reject(); // refused while the disc is read
+    EXPECT_EQ(rejected, 0);
     ASSERT_TRUE(WaitFor([&] { return !tab->IsScanning(); }));
     EXPECT_EQ(messages.errors, QStringList{"Can not open DVD"});
     EXPECT_FALSE(tab->HasTitle());
     EXPECT_TRUE(tab->isEnabled());
     EXPECT_FALSE(form->IsReady());
+    form->reject();
+    EXPECT_EQ(rejected, 1);
 }
 
 } // namespace
