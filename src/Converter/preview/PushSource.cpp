@@ -477,6 +477,12 @@ TFFSamplePtr TFFPushSource::TakeAudio()
     return sample;
 }
 
+TFFSamplePtr TFFPushSource::PeekAudio() const
+{
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    return m_audioQueue.empty() ? nullptr : m_audioQueue.front();
+}
+
 TFFSamplePtr TFFPushSource::WaitAudio(int timeoutMs)
 {
     {

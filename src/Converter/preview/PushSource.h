@@ -48,6 +48,7 @@ struct TFFSample
     int size = 0;     // bytes
     int width = 0;    // pictures only
     int height = 0;
+    AVRational pixelAspect{1, 1}; // pictures only: width / height of one pixel
     int64_t startUs = 0; // from the file's start, loop offset included
     int64_t stopUs = 0;
     double Start() const { return double(startUs) / 1e6; } // seconds
@@ -177,6 +178,7 @@ public:
     // As TakeVideo, waiting up to timeoutMs for a picture.
     TFFSamplePtr WaitVideo(int timeoutMs);
     TFFSamplePtr TakeAudio();
+    TFFSamplePtr PeekAudio() const;
     TFFSamplePtr WaitAudio(int timeoutMs);
     int QueuedVideo() const;
     int QueuedAudio() const;

@@ -292,6 +292,8 @@ void TFFPushSource::QueuePicture(AVFrame* frame, int64_t startUs)
     sws_scale(m_toBgra.get(), frame->data, frame->linesize, 0, h, planes, lines);
     sample->width = w;
     sample->height = h;
+    if (frame->sample_aspect_ratio.num > 0 && frame->sample_aspect_ratio.den > 0)
+        sample->pixelAspect = frame->sample_aspect_ratio;
     int64_t durationUs = FrameDurationUs(frame, av_buffersink_get_time_base(m_bufferSink));
     if (durationUs <= 0)
         durationUs = m_video->frameDurationUs;
