@@ -9,7 +9,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMediaDevices>
+#include <QIcon>
 #include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QStyle>
 #include <QTime>
@@ -538,9 +540,33 @@ void TFramePreview::UpdateMarks()
     m_bar->SetSelection(m_startMark, m_endMark);
 }
 
+namespace {
+
+// A play triangle or pause bars in the button text's colour, so the sign
+// reads on light and dark palettes alike.
+QIcon MediaIcon(bool pause, const QColor& colour)
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(colour);
+    if (pause) {
+        p.drawRect(QRectF(8, 6, 6, 20));
+        p.drawRect(QRectF(18, 6, 6, 20));
+    } else {
+        const QPointF triangle[] = {{9, 5}, {27, 16}, {9, 27}};
+        p.drawPolygon(triangle, 3);
+    }
+    return QIcon(pixmap);
+}
+
+} // namespace
+
 void TFramePreview::UpdatePlayButton()
 {
-    m_play->setIcon(style()->standardIcon(m_playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
+    m_play->setIcon(MediaIcon(m_playing, palette().color(QPalette::ButtonText)));
     m_play->setToolTip(m_playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
     m_play->setEnabled(m_player.Source() != nullptr || m_playing);
 }
@@ -552,6 +578,13 @@ void TFramePreview::UpdatePositionText()
     m_play->setEnabled(m_player.Source() != nullptr);
     m_setStart->setEnabled(m_player.Source() != nullptr);
     m_setEnd->setEnabled(m_player.Source() != nullptr);
+}
+
+void TFramePreview::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        UpdatePlayButton();
+    QWidget::changeEvent(event);
 }
 
 void TFramePreview::keyPressEvent(QKeyEvent* event)

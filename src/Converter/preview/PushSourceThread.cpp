@@ -83,8 +83,18 @@ void TFFPushSource::RunPass()
         return;
     }
     const int index = m_packet->stream_index;
-    if (m_video && index == m_video->stream)
+    if (m_video && index == m_video->stream) {
+        // while a seek drops pictures, those well before the time that no
+        // other picture refers to need not be decoded at all
+        AVCodecContext* dec = m_video->ctx.get();
+        dec->skip_frame = AVDISCARD_DEFAULT;
+        if (m_dropping && !m_firstAfterSeek && m_packet->pts != AV_NOPTS_VALUE) {
+            const int64_t at = ToUs(m_packet->pts, Stream(AVMEDIA_TYPE_VIDEO)->time_base) + LoopOffsetUs();
+            if (at + 4 * m_video->frameDurationUs < m_targetUs)
+                dec->skip_frame = AVDISCARD_NONREF;
+        }
         DecodeVideo(m_packet.get());
+    }
     else if (m_audio && index == m_audio->stream)
         DecodeAudio(m_packet.get());
     else if (m_subtitle && index == m_subtitle->stream)
