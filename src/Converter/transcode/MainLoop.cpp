@@ -47,7 +47,7 @@ int Transcoder::ChooseInput(double& optsMin)
     for (TAVOutputStream& ost : m_ost) {
         TAVInputStream& ist = m_ist[ost.source];
         const TAVInputFile& file = m_files[ist.file];
-        if (file.noPacket)
+        if (file.noPacket || ost.finished)
             continue;
         const double opts = ost.endInStreamTb == AV_NOPTS_VALUE
                                 ? 0.0
@@ -175,6 +175,10 @@ void Transcoder::Finish()
     for (TAVInputStream& ist : m_ist)
         if (ist.decodingNeeded)
             OutputPacket(ist, nullptr);
+    // a window that starts in the last stretch of a copied stream still gets it
+    for (TAVOutputStream& ost : m_ost)
+        if (!ost.held.empty())
+            WriteHeldPackets(ost, m_ist[ost.source]);
     for (TAVOutputStream& ost : m_ost)
         if (ost.encodingNeeded && ost.type() == AVMEDIA_TYPE_VIDEO)
             FlushVideoFilters(ost);
