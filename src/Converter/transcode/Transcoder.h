@@ -126,6 +126,7 @@ private:
     // MainLoop.cpp
     void Loop();
     int ChooseInput(double& optsMin);
+    static int ReadFailure(const AVFormatContext* ic, int ret);
     void CorrectTimestamps(TAVInputStream& ist, AVPacket* pkt);
     void Finish();
     int WriteTrailers();
@@ -172,6 +173,7 @@ private:
     av::PacketPtr m_outPacket; // encoder output, reused
     std::vector<uint8_t> m_subtitleBuffer;
     std::vector<bool> m_needsTrailer; // per output: header written, trailer not yet attempted
+    QString m_readError; // an input failed to read: the run ends as failed after its end steps
 };
 
 } // namespace korvane
