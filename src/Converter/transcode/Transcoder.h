@@ -17,6 +17,7 @@
 // around decoding or encoding.
 #pragma once
 
+#include "filters/SynthChain.h"
 #include "transcode/AVLib.h"
 #include "transcode/Engine.h"
 
@@ -80,6 +81,7 @@ struct TAVOutputStream
     AVFilterContext* bufferSource = nullptr;
     AVFilterContext* bufferSink = nullptr;
     av::FramePtr filtered;
+    std::unique_ptr<TSynthChain> synth; // the chain up to its last "synth" element, when it has one
     int sourceWidth = 0, sourceHeight = 0, sourcePixFmt = -1;
     av::FilePtr passLog; // first pass statistics
     bool flushed = false;
@@ -158,6 +160,7 @@ private:
     void FilterVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* decoded);
     void PullFilteredVideo(TAVOutputStream& ost, TAVInputStream& ist);
     void FlushVideoFilters(TAVOutputStream& ost);
+    void FeedFromSynth(TAVOutputStream& ost, TAVInputStream& ist);
     void EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* picture);
 
     // SubtitlePath.cpp
