@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -54,10 +55,15 @@ TDvdSourceTab::TDvdSourceTab(QWidget* parent) : QWidget(parent)
     layout->addRow(range);
 
     AskDiscPath = [this] {
-        QString path = QFileDialog::getExistingDirectory(this, tr("Open a VIDEO_TS folder"));
-        if (path.isEmpty())
-            path = QFileDialog::getOpenFileName(this, tr("Open a DVD image"), {}, tr("DVD images (*.iso);;All files (*)"));
-        return path;
+        // One file dialog serves both kinds: the VIDEO_TS.IFO of a disc
+        // folder stands for its folder, anything else is taken as an image.
+        const QString chosen = QFileDialog::getOpenFileName(
+            this, tr("Open VIDEO_TS folder or ISO image"), {},
+            tr("DVD (VIDEO_TS.IFO *.iso *.ISO);;All files (*)"));
+        const QFileInfo info(chosen);
+        if (info.fileName().compare(QStringLiteral("VIDEO_TS.IFO"), Qt::CaseInsensitive) == 0)
+            return info.absolutePath();
+        return chosen;
     };
     connect(m_drives, &QComboBox::activated, this, &TDvdSourceTab::ChooseDrive);
     connect(m_titles, &QComboBox::activated, this, &TDvdSourceTab::ChooseTitle);
@@ -68,6 +74,12 @@ TDvdSourceTab::TDvdSourceTab(QWidget* parent) : QWidget(parent)
     connect(m_chapter, &QComboBox::activated, this, &TDvdSourceTab::ChapterChosen);
     connect(m_through, &QComboBox::activated, this, &TDvdSourceTab::ThroughChosen);
     SetDrives({});
+}
+
+TDvdSourceTab::~TDvdSourceTab()
+{
+    if (m_scanning)
+        QApplication::restoreOverrideCursor();
 }
 
 void TDvdSourceTab::SetDrives(const std::vector<dvd::TDvdDrive>& drives)
