@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -29,6 +30,15 @@ QIcon Swatch(TColor color)
 
 } // namespace
 
+QSpinBox* NewNumberBox(int minimum, int maximum, int value, QWidget* parent)
+{
+    auto* spin = new QSpinBox(parent);
+    spin->setRange(minimum, maximum);
+    spin->setValue(value);
+    spin->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return spin;
+}
+
 // --- TColorCombo -----------------------------------------------------------
 
 TColorCombo::TColorCombo(QWidget* parent) : QComboBox(parent)
@@ -44,7 +54,11 @@ TColor TColorCombo::Color() const
 
 void TColorCombo::SetColor(TColor color)
 {
-    setCurrentIndex(findData(color));
+    const int index = findData(color);
+    if (index >= 0 && index < StandardColors().size())
+        setCurrentIndex(index);
+    else
+        SetExtra(QStringLiteral("#%1").arg(ColorToRgb(color), 6, 16, QLatin1Char('0')).toUpper(), color);
 }
 
 QString TColorCombo::ColorName() const
@@ -57,8 +71,22 @@ void TColorCombo::SetColorName(const QString& name)
     TColor color = 0;
     if (ColorFromName(name.trimmed(), &color))
         SetColor(color);
-    else
+    else if (name.isEmpty())
         setCurrentIndex(-1);
+    else {
+        // a name only the filter engine knows; Qt knows most of them for the swatch
+        const QColor known(name.trimmed());
+        SetExtra(name, known.isValid() ? TColor((known.blue() << 16) | (known.green() << 8) | known.red()) : 0);
+    }
+}
+
+void TColorCombo::SetExtra(const QString& text, TColor color)
+{
+    const int standard = int(StandardColors().size());
+    while (count() > standard)
+        removeItem(standard);
+    addItem(Swatch(color), text, color);
+    setCurrentIndex(standard);
 }
 
 // --- TFileEdit -------------------------------------------------------------
@@ -72,7 +100,7 @@ TFileEdit::TFileEdit(const QString& nameFilter, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_edit, 1);
     layout->addWidget(m_browse);
-    m_edit->setMinimumWidth(260);
+    m_edit->setMinimumWidth(360);
     connect(m_edit, &QLineEdit::textChanged, this, &TFileEdit::PathChanged);
     connect(m_browse, &QToolButton::clicked, this, &TFileEdit::Browse);
 }

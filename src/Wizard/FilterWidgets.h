@@ -9,11 +9,17 @@
 #include <QWidget>
 
 class QLineEdit;
+class QSpinBox;
 class QToolButton;
 
 namespace korvane {
 
-// The standard colours by name, each with a swatch.
+// A whole number field of a filter dialog, as wide as its largest value.
+QSpinBox* NewNumberBox(int minimum, int maximum, int value, QWidget* parent);
+
+// The standard colours by name, each with a swatch. A colour loaded from a
+// filter that is not among them is shown as one more entry, so opening a
+// filter and pressing OK never changes it.
 class TColorCombo : public QComboBox
 {
     Q_OBJECT
@@ -21,12 +27,17 @@ public:
     explicit TColorCombo(QWidget* parent = nullptr);
     // The chosen colour; black when none is chosen.
     TColor Color() const;
-    // Chooses a standard colour; any other value leaves no colour chosen.
+    // Chooses a colour; one outside the standard ones is listed as "#RRGGBB".
     void SetColor(TColor color);
     // The chosen colour's name; empty when none is chosen.
     QString ColorName() const;
-    // Chooses by name (case-insensitive); an unknown or empty name chooses none.
+    // Chooses by name (case-insensitive); an empty name chooses none, any
+    // other name outside the standard ones is listed as it is.
     void SetColorName(const QString& name);
+
+private:
+    // Replaces the entry of a colour outside the standard ones.
+    void SetExtra(const QString& text, TColor color);
 };
 
 // A path typed or picked with a file dialog limited to nameFilter

@@ -12,14 +12,10 @@
 namespace korvane {
 
 TFormLogoFilter::TFormLogoFilter(QWidget* parent)
-    : QDialog(parent), m_x(new QSpinBox(this)), m_y(new QSpinBox(this)),
+    : QDialog(parent), m_x(NewNumberBox(INT_MIN, INT_MAX, 0, this)), m_y(NewNumberBox(INT_MIN, INT_MAX, 0, this)),
       m_file(new TFileEdit(QStringLiteral("PNG files (*.png)"), this))
 {
     setWindowTitle(QStringLiteral("Logo Filter"));
-    for (QSpinBox* spin : {m_x, m_y}) {
-        spin->setRange(INT_MIN, INT_MAX);
-        spin->setValue(0);
-    }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_ok = buttons->button(QDialogButtonBox::Ok);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

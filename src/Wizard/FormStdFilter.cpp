@@ -19,10 +19,7 @@ namespace {
 
 QSpinBox* Unlimited(QWidget* parent)
 {
-    auto* spin = new QSpinBox(parent);
-    spin->setRange(INT_MIN, INT_MAX);
-    spin->setValue(0);
-    return spin;
+    return NewNumberBox(INT_MIN, INT_MAX, 0, parent);
 }
 
 } // namespace
@@ -31,13 +28,11 @@ TFormStdFilter::TFormStdFilter(QWidget* parent)
     : QDialog(parent), m_vflip(new QCheckBox(QStringLiteral("Vertical Flip"), this)),
       m_hflip(new QCheckBox(QStringLiteral("Horizontal Flip"), this)),
       m_negate(new QCheckBox(QStringLiteral("Negate"), this)), m_rotate(new QCheckBox(QStringLiteral("Rotate"), this)),
-      m_degrees(new QSpinBox(this)), m_drawBox(new QCheckBox(QStringLiteral("Draw Box"), this)),
+      m_degrees(NewNumberBox(0, 359, 45, this)), m_drawBox(new QCheckBox(QStringLiteral("Draw Box"), this)),
       m_x(Unlimited(this)), m_y(Unlimited(this)), m_width(Unlimited(this)), m_height(Unlimited(this)),
       m_color(new TColorCombo(this))
 {
     setWindowTitle(QStringLiteral("Standar Filters"));
-    m_degrees->setRange(0, 359);
-    m_degrees->setValue(45);
     m_color->SetColorName(QStringLiteral("Black"));
 
     auto* rotateRow = new QHBoxLayout;

@@ -36,31 +36,33 @@ QString PlainText(QString lines)
     return lines;
 }
 
+// A few lines high at first; grows with the dialog.
+class TTextMemo : public QPlainTextEdit
+{
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+    QSize sizeHint() const override { return {QPlainTextEdit::sizeHint().width(), fontMetrics().lineSpacing() * 5 + 12}; }
+};
+
 } // namespace
 
 TFormTextFilter::TFormTextFilter(QWidget* parent)
-    : QDialog(parent), m_text(new QPlainTextEdit(this)), m_font(new TFontFileEdit(this)),
-      m_fontColor(new TColorCombo(this)), m_bgColor(new TColorCombo(this)), m_x(new QSpinBox(this)),
-      m_y(new QSpinBox(this)), m_fontSize(new QSpinBox(this))
+    : QDialog(parent), m_text(new TTextMemo(this)), m_font(new TFontFileEdit(this)),
+      m_fontColor(new TColorCombo(this)), m_bgColor(new TColorCombo(this)), m_x(NewNumberBox(0, INT_MAX, 0, this)),
+      m_y(NewNumberBox(0, INT_MAX, 0, this)), m_fontSize(NewNumberBox(1, 72, 16, this))
 {
     setWindowTitle(QStringLiteral("Overlay Text Filter"));
     m_text->setTabChangesFocus(true);
-    m_text->setMinimumHeight(90);
     m_fontColor->SetColorName(QStringLiteral("Yellow"));
     m_bgColor->SetColorName(QStringLiteral("Blue"));
     m_bgColor->hide();
-    for (QSpinBox* spin : {m_x, m_y}) {
-        spin->setRange(0, INT_MAX);
-        spin->setValue(0);
-    }
-    m_fontSize->setRange(1, 72);
     m_fontSize->setSingleStep(16);
-    m_fontSize->setValue(16);
 
     auto* position = new QHBoxLayout;
-    position->addWidget(m_x, 1);
+    position->addWidget(m_x);
     position->addWidget(new QLabel(QStringLiteral(","), this));
-    position->addWidget(m_y, 1);
+    position->addWidget(m_y);
+    position->addStretch(1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_ok = buttons->button(QDialogButtonBox::Ok);
