@@ -48,8 +48,7 @@ void TCategoryPicker::SetCategories(const std::vector<TCategoryEntry>& categorie
     m_model->clear();
     std::map<int, QStandardItem*> items;
     for (const TCategoryEntry& c : categories) {
-        if (items.count(c.Id))
-            continue; // the first entry of an id wins
+        if (items.count(c.Id)) continue; // the first entry of an id wins
         auto* item = new QStandardItem(c.Name);
         item->setData(c.Id, kIdRole);
         item->setEditable(false);
@@ -63,16 +62,14 @@ void TCategoryPicker::SetCategories(const std::vector<TCategoryEntry>& categorie
     auto reachesTop = [&](int id) {
         QSet<int> seen;
         for (int p = parentOf[id]; items.count(p); p = parentOf[p]) {
-            if (p == id || seen.contains(p))
-                return false;
+            if (p == id || seen.contains(p)) return false;
             seen.insert(p);
         }
         return true;
     };
     QSet<int> placed;
     std::function<void(int)> place = [&](int id) {
-        if (placed.contains(id))
-            return;
+        if (placed.contains(id)) return;
         placed.insert(id);
         const int parent = parentOf[id];
         if (items.count(parent) && reachesTop(id)) {
@@ -89,7 +86,8 @@ void TCategoryPicker::SetCategories(const std::vector<TCategoryEntry>& categorie
     if (!SetCategoryId(previous) && !SetCategoryId(kRootCategoryId) && m_model->rowCount() > 0)
         ChooseIndex(m_model->index(0, 0));
     if (m_categoryId != previous)
-        QMetaObject::invokeMethod(this, [this] { emit CategoryChanged(m_categoryId); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { emit CategoryChanged(m_categoryId); }, Qt::QueuedConnection);
 }
 
 QStandardItem* TCategoryPicker::FindItem(int id) const
@@ -102,8 +100,7 @@ QStandardItem* TCategoryPicker::FindItem(int id) const
 bool TCategoryPicker::SetCategoryId(int id)
 {
     QStandardItem* item = FindItem(id);
-    if (!item)
-        return false;
+    if (!item) return false;
     ChooseIndex(item->index());
     return true;
 }
@@ -133,8 +130,7 @@ QString TCategoryPicker::CategoryName() const
 void TCategoryPicker::showPopup()
 {
     m_tree->expandAll();
-    if (QStandardItem* item = FindItem(m_categoryId))
-        m_tree->setCurrentIndex(item->index());
+    if (QStandardItem* item = FindItem(m_categoryId)) m_tree->setCurrentIndex(item->index());
     QComboBox::showPopup();
 }
 

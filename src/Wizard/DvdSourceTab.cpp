@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -54,20 +55,29 @@ TDvdSourceTab::TDvdSourceTab(QWidget* parent) : QWidget(parent)
     layout->addRow(range);
 
     AskDiscPath = [this] {
-        QString path = QFileDialog::getExistingDirectory(this, tr("Open a VIDEO_TS folder"));
-        if (path.isEmpty())
-            path = QFileDialog::getOpenFileName(this, tr("Open a DVD image"), {}, tr("DVD images (*.iso);;All files (*)"));
-        return path;
+        // One file dialog serves both kinds: the VIDEO_TS.IFO of a disc
+        // folder stands for its folder, anything else is taken as an image.
+        const QString chosen =
+            QFileDialog::getOpenFileName(this, tr("Open VIDEO_TS folder or ISO image"), {},
+                                         tr("DVD (VIDEO_TS.IFO *.iso *.ISO);;All files (*)"));
+        const QFileInfo info(chosen);
+        if (info.fileName().compare(QStringLiteral("VIDEO_TS.IFO"), Qt::CaseInsensitive) == 0)
+            return info.absolutePath();
+        return chosen;
     };
     connect(m_drives, &QComboBox::activated, this, &TDvdSourceTab::ChooseDrive);
     connect(m_titles, &QComboBox::activated, this, &TDvdSourceTab::ChooseTitle);
     connect(m_angles, &QComboBox::activated, this, [this] {
-        if (!m_choosing)
-            emit SourceChanged();
+        if (!m_choosing) emit SourceChanged();
     });
     connect(m_chapter, &QComboBox::activated, this, &TDvdSourceTab::ChapterChosen);
     connect(m_through, &QComboBox::activated, this, &TDvdSourceTab::ThroughChosen);
     SetDrives({});
+}
+
+TDvdSourceTab::~TDvdSourceTab()
+{
+    if (m_scanning) QApplication::restoreOverrideCursor();
 }
 
 void TDvdSourceTab::SetDrives(const std::vector<dvd::TDvdDrive>& drives)
@@ -82,8 +92,7 @@ void TDvdSourceTab::SetDrives(const std::vector<dvd::TDvdDrive>& drives)
 
 void TDvdSourceTab::ChooseDrive(int index)
 {
-    if (m_scanning || index < 0 || index >= m_drives->count())
-        return;
+    if (m_scanning || index < 0 || index >= m_drives->count()) return;
     const QVariant path = m_drives->itemData(index, kPathRole);
     if (index == m_drives->count() - 1 && !path.isValid()) {
         const QString chosen = AskDiscPath ? AskDiscPath() : QString();
@@ -95,22 +104,19 @@ void TDvdSourceTab::ChooseDrive(int index)
         return;
     }
     m_drives->setCurrentIndex(index);
-    if (index != m_lastScanned)
-        StartScan(index, path.toString());
+    if (index != m_lastScanned) StartScan(index, path.toString());
 }
 
 void TDvdSourceTab::OpenDiscPath(const QString& path)
 {
-    if (m_scanning)
-        return;
+    if (m_scanning) return;
     int index = m_drives->findData(path, kPathRole);
     if (index < 0) {
         index = m_drives->count() - 1; // before the "open" entry
         m_drives->insertItem(index, QDir::toNativeSeparators(path), path);
     }
     m_drives->setCurrentIndex(index);
-    if (index != m_lastScanned)
-        StartScan(index, path);
+    if (index != m_lastScanned) StartScan(index, path);
 }
 
 void TDvdSourceTab::StartScan(int driveIndex, const QString& path)
@@ -131,7 +137,8 @@ void TDvdSourceTab::StartScan(int driveIndex, const QString& path)
         }
     });
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    connect(worker, &QThread::finished, this, [this, driveIndex, result] { ScanFinished(driveIndex, *result); });
+    connect(worker, &QThread::finished, this,
+            [this, driveIndex, result] { ScanFinished(driveIndex, *result); });
     worker->start();
 }
 
@@ -189,8 +196,7 @@ void TDvdSourceTab::ChapterChosen()
     if (auto* model = qobject_cast<QStandardItemModel*>(m_through->model()))
         for (int i = 0; i < model->rowCount(); ++i)
             model->item(i)->setEnabled(i >= first);
-    if (m_through->currentIndex() < first)
-        m_through->setCurrentIndex(first);
+    if (m_through->currentIndex() < first) m_through->setCurrentIndex(first);
     emit SourceChanged();
 }
 
@@ -229,7 +235,8 @@ int TDvdSourceTab::LastChapter() const
 
 dvd::TDvdSource TDvdSourceTab::OpenSource() const
 {
-    dvd::TDvdSource source = dvd::OpenDvdSource(m_disc.Path, TitleNumber(), FirstChapter(), LastChapter(), Angle());
+    dvd::TDvdSource source =
+        dvd::OpenDvdSource(m_disc.Path, TitleNumber(), FirstChapter(), LastChapter(), Angle());
     // A title is an MPEG program stream; the extension tells the engine so
     // instead of leaving it to guess from the first bytes.
     source.Name += QStringLiteral(".vob");

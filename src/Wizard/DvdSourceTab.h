@@ -19,6 +19,8 @@ class TDvdSourceTab : public QWidget
     Q_OBJECT
 public:
     explicit TDvdSourceTab(QWidget* parent = nullptr);
+    // A scan still running finishes on its own; its result is dropped.
+    ~TDvdSourceTab() override;
 
     // Fills the drive list: the drives given, then the entry that opens a
     // folder or image. Resets the last scanned drive.

@@ -67,8 +67,7 @@ QString TFilterListPage::FilterDescription() const
 bool TFilterListPage::NewFilter(TAVFilter::TFilterKind kind)
 {
     std::unique_ptr<TAVFilter> filter = TAVFilter::Create(kind);
-    if (!filter || !filter->Setup())
-        return false;
+    if (!filter || !filter->Setup()) return false;
     m_list->addItem(filter->GetFilterName());
     m_filters.push_back(std::move(filter));
     m_list->setCurrentRow(Count() - 1);
@@ -80,8 +79,7 @@ bool TFilterListPage::EditFilter()
 {
     const int row = m_list->currentRow();
     TAVFilter* filter = Filter(row);
-    if (!filter || !filter->Edit())
-        return false;
+    if (!filter || !filter->Edit()) return false;
     m_list->item(row)->setText(filter->GetFilterName());
     emit FiltersChanged(FilterDescription());
     return true;
@@ -90,8 +88,7 @@ bool TFilterListPage::EditFilter()
 void TFilterListPage::DeleteFilter()
 {
     const int row = m_list->currentRow();
-    if (!Filter(row))
-        return;
+    if (!Filter(row)) return;
     delete m_list->takeItem(row);
     m_filters.erase(m_filters.begin() + row);
     UpdateButtons();

@@ -64,8 +64,7 @@ TFormEditProfile::TFormEditProfile(TAVProfileList* profiles, QString storePath, 
     connect(m_delete, &QAction::triggered, this, &TFormEditProfile::DeleteProfile);
     connect(m_save, &QAction::triggered, this, &TFormEditProfile::SaveAndExit);
     connect(m_frame, &TFrameProfile::DescriptionEdited, this, [this](const QString& text) {
-        if (QListWidgetItem* item = m_profiles->currentItem())
-            item->setText(text);
+        if (QListWidgetItem* item = m_profiles->currentItem()) item->setText(text);
     });
     resize(760, 560);
     UpdateActions();
@@ -91,8 +90,7 @@ void TFormEditProfile::OpenProfile(TAVProfile* profile)
     if (profile) {
         const QString category = profile->Category().trimmed();
         for (int i = 0; i < m_categories->count() && row < 0; ++i)
-            if (m_categories->item(i)->text().compare(category, Qt::CaseInsensitive) == 0)
-                row = i;
+            if (m_categories->item(i)->text().compare(category, Qt::CaseInsensitive) == 0) row = i;
     }
     if (row < 0) {
         // Not an editable category (image profiles): nothing is shown, and
@@ -107,8 +105,7 @@ void TFormEditProfile::OpenProfile(TAVProfile* profile)
     m_categories->setCurrentRow(row);
     SelectCategory(row);
     for (int i = 0; i < m_profiles->count(); ++i)
-        if (ProfileOf(m_profiles->item(i)) == profile)
-            m_profiles->setCurrentRow(i);
+        if (ProfileOf(m_profiles->item(i)) == profile) m_profiles->setCurrentRow(i);
 }
 
 void TFormEditProfile::SelectCategory(int row)
@@ -133,8 +130,7 @@ void TFormEditProfile::SelectCategory(int row)
 void TFormEditProfile::SelectProfile(int row)
 {
     TAVProfile* profile = ProfileOf(m_profiles->item(row));
-    if (profile)
-        m_current = profile;
+    if (profile) m_current = profile;
     m_frame->ShowProfile(profile);
     UpdateActions();
 }
@@ -165,8 +161,7 @@ void TFormEditProfile::DeleteProfile()
 {
     const int row = m_profiles->currentRow();
     TAVProfile* profile = ProfileOf(m_profiles->item(row));
-    if (!profile || !ConfirmBox(tr("Are you sure to delete the profile?")))
-        return;
+    if (!profile || !ConfirmBox(tr("Are you sure to delete the profile?"))) return;
     m_frame->ShowProfile(nullptr);
     {
         const QSignalBlocker block(m_profiles);
@@ -194,7 +189,8 @@ void TFormEditProfile::SaveAndExit()
     accept();
 }
 
-TAVProfile* EditProfile(TAVProfileList* profiles, const QString& storePath, TAVProfile* profile, QWidget* parent)
+TAVProfile* EditProfile(TAVProfileList* profiles, const QString& storePath, TAVProfile* profile,
+                        QWidget* parent)
 {
     TFormEditProfile editor(profiles, storePath, parent);
     editor.OpenProfile(profile);

@@ -55,8 +55,7 @@ QString ChangeFileExt(const QString& path, const QString& extension)
 
 QString JoinFolder(const QString& folder, const QString& name)
 {
-    if (folder.isEmpty())
-        return name;
+    if (folder.isEmpty()) return name;
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
@@ -79,7 +78,8 @@ void SetNewConversionCategories(const std::vector<TCategoryEntry>& categories)
     Environment().Categories = categories;
 }
 
-TFormNewConversion::TFormNewConversion(const TWizardEnvironment& environment, IPreviewPane* pane, QWidget* parent)
+TFormNewConversion::TFormNewConversion(const TWizardEnvironment& environment, IPreviewPane* pane,
+                                       QWidget* parent)
     : QDialog(parent), m_env(environment), m_options(std::make_unique<TAVConvertOptions>())
 {
     setWindowTitle(tr("New Conversion Wizard"));
@@ -97,15 +97,13 @@ TFormNewConversion::TFormNewConversion(const TWizardEnvironment& environment, IP
         }
         m_env.Profiles = m_ownProfiles.get();
     }
-    m_targetFolder = m_env.Configuration ? m_env.Configuration->OutputFolder()
-                                         : TAVConfiguration::DefaultOutputFolder();
+    m_targetFolder =
+        m_env.Configuration ? m_env.Configuration->OutputFolder() : TAVConfiguration::DefaultOutputFolder();
     m_options->m_recordingTime = std::numeric_limits<int64_t>::max();
 
-    if (!pane)
-        pane = m_env.PreviewFactory ? m_env.PreviewFactory(this) : CreatePreviewPane(this);
+    if (!pane) pane = m_env.PreviewFactory ? m_env.PreviewFactory(this) : CreatePreviewPane(this);
     m_preview = pane;
-    if (!m_preview->Widget()->parent())
-        m_preview->Widget()->setParent(this);
+    if (!m_preview->Widget()->parent()) m_preview->Widget()->setParent(this);
 
     m_pageTitle = new QLabel(this);
     QFont titleFont = m_pageTitle->font();
@@ -130,9 +128,7 @@ TFormNewConversion::TFormNewConversion(const TWizardEnvironment& environment, IP
     layout->addLayout(body, 1);
     layout->addLayout(BuildButtons());
 
-    AskSourceFiles = [this] {
-        return QFileDialog::getOpenFileNames(this, tr("Select Source File"));
-    };
+    AskSourceFiles = [this] { return QFileDialog::getOpenFileNames(this, tr("Select Source File")); };
     RunProfileEditor = [this](TAVProfile* profile) {
         return EditProfile(m_env.Profiles, m_env.ProfileStorePath, profile, this);
     };
@@ -161,8 +157,7 @@ TFormNewConversion::~TFormNewConversion()
     // here; the one a task will read is not among them.
     for (int handle : m_previewStreams)
         ReleaseStream(handle);
-    if (m_taskStreamHandle)
-        ReleaseStream(m_taskStreamHandle); // opened, but no task took it
+    if (m_taskStreamHandle) ReleaseStream(m_taskStreamHandle); // opened, but no task took it
 }
 
 QLayout* TFormNewConversion::BuildButtons()
@@ -248,15 +243,13 @@ QWidget* TFormNewConversion::BuildSourcePage()
 
     connect(browse, &QToolButton::clicked, this, [this] {
         const QStringList chosen = AskSourceFiles ? AskSourceFiles() : QStringList();
-        if (!chosen.isEmpty())
-            ChooseSourceFiles(chosen);
+        if (!chosen.isEmpty()) ChooseSourceFiles(chosen);
     });
     connect(m_sourceEdit, &QLineEdit::textEdited, this, &TFormNewConversion::SourceTextEdited);
     connect(m_sourceTabs, &QTabWidget::currentChanged, this, &TFormNewConversion::SourceChanged);
     connect(m_dvd, &TDvdSourceTab::SourceChanged, this, &TFormNewConversion::SourceChanged);
     connect(m_dvd, &TDvdSourceTab::ScanningChanged, this, [this](bool scanning) {
-        if (scanning)
-            m_preview->StopPreview();
+        if (scanning) m_preview->StopPreview();
         UpdateReadiness();
     });
     connect(m_categoryList, &QComboBox::activated, this, &TFormNewConversion::SelectCategory);
@@ -277,8 +270,7 @@ void TFormNewConversion::SetSources(const QStringList& paths)
 {
     m_sources.clear();
     for (const QString& p : paths)
-        if (!p.trimmed().isEmpty())
-            m_sources << p;
+        if (!p.trimmed().isEmpty()) m_sources << p;
     ShowSourcesInField();
     SourceChanged();
 }
@@ -316,8 +308,7 @@ void TFormNewConversion::SourceTextEdited(const QString& text)
     const QString t = text.trimmed();
     if (t.startsWith('"')) {
         for (const QString& part : t.split('"', Qt::SkipEmptyParts))
-            if (!part.trimmed().isEmpty())
-                m_sources << part;
+            if (!part.trimmed().isEmpty()) m_sources << part;
     } else if (!t.isEmpty()) {
         m_sources << text;
     }
@@ -326,13 +317,10 @@ void TFormNewConversion::SourceTextEdited(const QString& text)
 
 bool TFormNewConversion::IsSourceReady() const
 {
-    if (m_sourceTabs->currentIndex() == tabDvd)
-        return m_dvd->HasTitle();
-    if (m_sources.isEmpty())
-        return false;
+    if (m_sourceTabs->currentIndex() == tabDvd) return m_dvd->HasTitle();
+    if (m_sources.isEmpty()) return false;
     for (const QString& s : m_sources)
-        if (!QFileInfo(s).isFile())
-            return false;
+        if (!QFileInfo(s).isFile()) return false;
     return true;
 }
 
@@ -357,14 +345,12 @@ void TFormNewConversion::SourceChanged()
     const bool ready = IsSourceReady();
     const bool dvd = m_sourceTabs->currentIndex() == tabDvd;
     QString input;
-    if (ready)
-        input = dvd ? OpenPreviewStream() : (m_sources.size() == 1 ? m_sources.first() : QString());
+    if (ready) input = dvd ? OpenPreviewStream() : (m_sources.size() == 1 ? m_sources.first() : QString());
     if (input.isEmpty())
         m_preview->StopPreview();
     else
         m_preview->OpenSource(input);
-    if (ready)
-        m_outputEdit->setText(DefaultOutputPath());
+    if (ready) m_outputEdit->setText(DefaultOutputPath());
     UpdateReadiness();
 }
 
@@ -441,13 +427,14 @@ void TFormNewConversion::ShowProfileInformation()
         const QString size = video->FrameWidth() > 0 && video->FrameHeight() > 0
                                  ? QStringLiteral("%1x%2").arg(video->FrameWidth()).arg(video->FrameHeight())
                                  : tr("original size");
-        const QString rate = video->FrameRateValue() > 0 ? tr("%1 fps").arg(video->FrameRateValue())
-                                                         : tr("original rate");
+        const QString rate =
+            video->FrameRateValue() > 0 ? tr("%1 fps").arg(video->FrameRateValue()) : tr("original rate");
         lines << tr("Video: %1, %2, %3, %4 kbps")
                      .arg(VideoEncoderNames().value(video->VideoEncoder()), size, rate)
                      .arg(video->VideoBitrate());
     }
-    const QString sampleRate = audio->SampleRate() > 0 ? tr("%1 Hz").arg(audio->SampleRate()) : tr("original rate");
+    const QString sampleRate =
+        audio->SampleRate() > 0 ? tr("%1 Hz").arg(audio->SampleRate()) : tr("original rate");
     lines << tr("Audio: %1, %2, %3, %4 kbps")
                  .arg(AudioEncoderNames().value(audio->AudioEncoder()), sampleRate,
                       ChannelNames().value(audio->AudioChannels()), AudioBitrateText(audio->AudioBitrate()));
@@ -457,16 +444,14 @@ void TFormNewConversion::ShowProfileInformation()
 void TFormNewConversion::EditCurrentProfile()
 {
     TAVProfile* profile = CurrentProfile();
-    if (!qobject_cast<TAVCustomAudioProfile*>(profile) || !RunProfileEditor)
-        return;
+    if (!qobject_cast<TAVCustomAudioProfile*>(profile) || !RunProfileEditor) return;
     QPointer<TAVProfile> edited = RunProfileEditor(profile);
     // The editor may have deleted profiles, this one included: the lists are
     // rebuilt from the profile list, never from pointers kept before.
     int category = m_categoryList->currentIndex();
     if (edited) {
         const int found = m_env.Profiles->IndexOfCategory(edited->Category().trimmed());
-        if (found >= 0)
-            category = found;
+        if (found >= 0) category = found;
     }
     m_categoryList->setCurrentIndex(category);
     RefillProfiles(edited.data());
@@ -490,12 +475,10 @@ QString TFormNewConversion::DefaultOutputPath() const
     const QString extension = profile ? profile->GetExtension() : QString();
     QString name;
     if (m_sourceTabs->currentIndex() == tabDvd) {
-        if (!m_dvd->HasTitle())
-            return {};
+        if (!m_dvd->HasTitle()) return {};
         name = dvd::DvdDefaultOutputName(m_dvd->Disc().VolumeLabel, m_dvd->TitleNumber()) + extension;
     } else {
-        if (m_sources.isEmpty())
-            return {};
+        if (m_sources.isEmpty()) return {};
         name = ChangeFileExt(QFileInfo(m_sources.first()).fileName(), extension);
     }
     return JoinFolder(m_targetFolder, name);
@@ -505,8 +488,7 @@ QStringList TFormNewConversion::OutputPaths() const
 {
     const QString first = m_outputEdit->text().trimmed();
     QStringList outputs{first};
-    if (m_sourceTabs->currentIndex() == tabDvd)
-        return outputs;
+    if (m_sourceTabs->currentIndex() == tabDvd) return outputs;
     const QFileInfo firstInfo(first);
     const QString folder = firstInfo.path();
     const QString extension = CurrentProfile() ? CurrentProfile()->GetExtension() : QString();
@@ -546,8 +528,7 @@ TFormNewConversion::TPage TFormNewConversion::CurrentPage() const
 
 void TFormNewConversion::GoToFilters()
 {
-    if (!IsReady())
-        return;
+    if (!IsReady()) return;
     m_pages->setCurrentIndex(pgFilters);
     m_pageTitle->setText(tr("Filters Settings"));
     UpdateReadiness();
@@ -567,8 +548,7 @@ QString TFormNewConversion::FilterDescription() const
 
 void TFormNewConversion::Finish()
 {
-    if (!IsReady() || m_dvd->IsScanning())
-        return;
+    if (!IsReady() || m_dvd->IsScanning()) return;
     const bool dvd = m_sourceTabs->currentIndex() == tabDvd;
     // An output that is one of the sources would be overwritten while it is
     // read.
@@ -611,16 +591,14 @@ void TFormNewConversion::Finish()
 void TFormNewConversion::done(int result)
 {
     // A title choice being applied (a disc scan) cannot be interrupted.
-    if (m_dvd->IsScanning())
-        return;
+    if (m_dvd->IsScanning()) return;
     QDialog::done(result);
 }
 
 std::vector<std::unique_ptr<TConversionSettings>> TFormNewConversion::GetConversionSettings()
 {
     std::vector<std::unique_ptr<TConversionSettings>> result;
-    if (!m_finalOptions)
-        return result;
+    if (!m_finalOptions) return result;
     m_preview->StopPreview();
     const bool dvd = m_sourceTabs->currentIndex() == tabDvd;
     const QStringList outputs = OutputPaths();
@@ -652,8 +630,7 @@ std::vector<std::unique_ptr<TConversionSettings>> TFormNewConversion::GetConvers
         TAVConvertOptions* options = settings->ConvertOptions();
         options->m_startTime = std::max<int64_t>(0, start);
         // An end before the start marks nothing.
-        if (end > 0 && end > start)
-            options->m_recordingTime = end - options->m_startTime;
+        if (end > 0 && end > start) options->m_recordingTime = end - options->m_startTime;
         result.push_back(std::move(settings));
     }
     return result;
@@ -663,31 +640,26 @@ std::vector<std::unique_ptr<TConversionSettings>> TFormNewConversion::GetConvers
 
 void TFormNewConversion::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
 
 void TFormNewConversion::dropEvent(QDropEvent* event)
 {
     QStringList paths;
     for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile())
-            paths << url.toLocalFile();
-    if (!paths.isEmpty() && ChooseSourceFiles(paths))
-        event->acceptProposedAction();
+        if (url.isLocalFile()) paths << url.toLocalFile();
+    if (!paths.isEmpty() && ChooseSourceFiles(paths)) event->acceptProposedAction();
 }
 
 // ---- Running it
 
-std::vector<std::unique_ptr<TConversionSettings>> RunNewConversion(QWidget* parent, const QStringList& sources)
+std::vector<std::unique_ptr<TConversionSettings>> RunNewConversion(QWidget* parent,
+                                                                   const QStringList& sources)
 {
-    if (!TAVFilter::HasEditor())
-        InstallFilterDialogs();
+    if (!TAVFilter::HasEditor()) InstallFilterDialogs();
     TFormNewConversion form(Environment(), nullptr, parent);
-    if (!sources.isEmpty())
-        form.SetSources(sources);
-    if (form.exec() != QDialog::Accepted)
-        return {};
+    if (!sources.isEmpty()) form.SetSources(sources);
+    if (form.exec() != QDialog::Accepted) return {};
     return form.GetConversionSettings();
 }
 

@@ -39,9 +39,9 @@ class TFilterListPage;
 // Without profiles the dialog reads the catalog and the user's store itself.
 struct TWizardEnvironment
 {
-    TAVProfileList* Profiles = nullptr;       // not owned
+    TAVProfileList* Profiles = nullptr;              // not owned
     const TAVConfiguration* Configuration = nullptr; // not owned; null: defaults
-    QString ProfileStorePath;                 // where the profile editor saves
+    QString ProfileStorePath;                        // where the profile editor saves
     std::vector<TCategoryEntry> Categories = DefaultCategories();
     // Makes the preview pane; null: CreatePreviewPane. Tests give a fake.
     std::function<IPreviewPane*(QWidget* parent)> PreviewFactory;
@@ -54,7 +54,8 @@ void SetNewConversionCategories(const std::vector<TCategoryEntry>& categories);
 // "Start Convert" one settings object per source: the same profile, filters
 // and output folder, each output named after its source; the preview and its
 // marks only apply to a single source. Empty when cancelled.
-std::vector<std::unique_ptr<TConversionSettings>> RunNewConversion(QWidget* parent, const QStringList& sources);
+std::vector<std::unique_ptr<TConversionSettings>> RunNewConversion(QWidget* parent,
+                                                                   const QStringList& sources);
 
 class TFormNewConversion : public QDialog
 {
@@ -158,7 +159,7 @@ private:
     QStringList m_sources;
     std::unique_ptr<TAVConvertOptions> m_options;      // the private options
     std::unique_ptr<TAVConvertOptions> m_finalOptions; // prepared by Finish
-    QString m_taskSource;    // engine input of a DVD task, opened by Finish
+    QString m_taskSource;                              // engine input of a DVD task, opened by Finish
     int m_taskStreamHandle = 0;
     QList<int> m_previewStreams; // DVD streams opened for the preview
     QList<QPointer<TAVProfile>> m_shownProfiles;

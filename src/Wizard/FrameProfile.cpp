@@ -82,8 +82,7 @@ TFrameProfile::TFrameProfile(QWidget* parent) : QWidget(parent)
 
     connect(m_description, &QLineEdit::textEdited, this, [this](const QString& text) {
         WriteBack();
-        if (!m_loading && m_profile)
-            emit DescriptionEdited(text);
+        if (!m_loading && m_profile) emit DescriptionEdited(text);
     });
     connect(m_extension, &QLineEdit::textEdited, this, &TFrameProfile::WriteBack);
     ShowProfile(nullptr);
@@ -145,25 +144,20 @@ void TFrameProfile::ShowProfile(TAVProfile* profile)
 void TFrameProfile::WriteBack()
 {
     TAVCustomAudioProfile* audio = m_profile.data();
-    if (m_loading || !audio)
-        return;
+    if (m_loading || !audio) return;
     using A = TAVCustomAudioProfile;
     using V = TAVCustomVideoProfile;
-    if (m_format->currentIndex() >= 0)
-        audio->SetFormat(A::TCustomAVFormat(m_format->currentIndex()));
-    if (m_sampleRate->currentIndex() >= 0)
-        audio->SetSampleRate(m_sampleRate->currentText().toInt());
+    if (m_format->currentIndex() >= 0) audio->SetFormat(A::TCustomAVFormat(m_format->currentIndex()));
+    if (m_sampleRate->currentIndex() >= 0) audio->SetSampleRate(m_sampleRate->currentText().toInt());
     if (m_audioEncoder->currentIndex() >= 0)
         audio->SetAudioEncoder(A::TCustomAudioEncoder(m_audioEncoder->currentIndex()));
     if (m_audioChannels->currentIndex() >= 0)
         audio->SetAudioChannels(A::TCustomAudioChannels(m_audioChannels->currentIndex()));
-    if (m_audioBitrate->currentIndex() >= 0)
-        audio->SetAudioBitrate(m_audioBitrate->currentText().toDouble());
+    if (m_audioBitrate->currentIndex() >= 0) audio->SetAudioBitrate(m_audioBitrate->currentText().toDouble());
     audio->SetDescription(m_description->text().trimmed());
     audio->SetExtension(m_extension->text().trimmed());
     auto* video = qobject_cast<V*>(audio);
-    if (!video)
-        return;
+    if (!video) return;
     if (m_frameSize->currentIndex() >= 0) {
         const TFrameSizeInfo& row = FrameSizeTable()[size_t(m_frameSize->currentIndex())];
         video->SetFrameWidth(row.width);
@@ -173,8 +167,7 @@ void TFrameProfile::WriteBack()
         video->SetVideoEncoder(V::TCustomVideoEncoder(m_videoEncoder->currentIndex()));
     if (m_frameRate->currentIndex() >= 0)
         video->SetFrameRate(V::TCustomFrameRate(m_frameRate->currentIndex()));
-    if (m_videoBitrate->currentIndex() >= 0)
-        video->SetVideoBitrate(m_videoBitrate->currentText().toInt());
+    if (m_videoBitrate->currentIndex() >= 0) video->SetVideoBitrate(m_videoBitrate->currentText().toInt());
 }
 
 } // namespace korvane

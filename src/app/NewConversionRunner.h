@@ -5,6 +5,11 @@
 
 namespace korvane {
 
+class TdmGlobal;
+
 TNewConversionRunner DefaultNewConversionRunner();
+// The same, giving the dialog the data module's profiles, the configuration
+// and the history categories as they are each time it opens.
+TNewConversionRunner DefaultNewConversionRunner(TdmGlobal* dm);
 
 } // namespace korvane

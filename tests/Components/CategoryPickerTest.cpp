@@ -18,8 +18,8 @@ TEST(CategoryPicker, StartsOnTheRootAndPicksNestedCategories)
     picker.SetCategories({{1, -1, "Converted"}, {2, 1, "Films"}, {3, 2, "Old films"}, {4, 1, "Music"}});
     EXPECT_EQ(picker.CategoryId(), 1);
     auto* model = qobject_cast<QStandardItemModel*>(picker.model());
-    ASSERT_EQ(model->rowCount(), 1);           // one top node
-    EXPECT_EQ(model->item(0)->rowCount(), 2);  // Films, Music
+    ASSERT_EQ(model->rowCount(), 1);          // one top node
+    EXPECT_EQ(model->item(0)->rowCount(), 2); // Films, Music
     EXPECT_EQ(model->item(0)->child(0)->rowCount(), 1);
 
     ASSERT_TRUE(picker.SetCategoryId(3));

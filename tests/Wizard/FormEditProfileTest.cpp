@@ -4,8 +4,8 @@
 #include "WizardTestSupport.h"
 
 #include <QAction>
-#include <QFile>
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <gtest/gtest.h>
@@ -18,8 +18,7 @@ namespace {
 TAVProfile* Find(const TAVProfileList& list, const QString& description)
 {
     for (int i = 0; i < list.Count(); ++i)
-        if (list.Items(i)->Description() == description)
-            return list.Items(i);
+        if (list.Items(i)->Description() == description) return list.Items(i);
     return nullptr;
 }
 

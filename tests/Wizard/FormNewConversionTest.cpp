@@ -1,6 +1,6 @@
+#include "FormNewConversion.h"
 #include "DvdSourceTab.h"
 #include "FilterListPage.h"
-#include "FormNewConversion.h"
 #include "MediaFixtures.h"
 #include "WizardTestSupport.h"
 #include "sources/StreamProtocol.h"
@@ -28,7 +28,8 @@ protected:
     {
         pane = new FakePreviewPane;
         form = std::make_unique<TFormNewConversion>(
-            TWizardEnvironment{&world.profiles, &world.configuration, world.storePath, DefaultCategories()}, pane);
+            TWizardEnvironment{&world.profiles, &world.configuration, world.storePath, DefaultCategories()},
+            pane);
         ASSERT_TRUE(form->SelectProfileByDescription("MPEG-4(*.mp4)"));
     }
     void TearDown() override { TAVFilter::SetEditor(nullptr); }
@@ -37,8 +38,7 @@ protected:
     std::vector<std::unique_ptr<TConversionSettings>> FinishAndCollect()
     {
         form->Finish();
-        if (form->result() != QDialog::Accepted)
-            return {};
+        if (form->result() != QDialog::Accepted) return {};
         return form->GetConversionSettings();
     }
 
@@ -116,8 +116,7 @@ TEST_F(NewConversion, TimeRangeComesFromThePreviewMarks)
     EXPECT_GE(pane->stops, 1); // the preview stops before the settings are made
 
     auto marked = std::make_unique<TFormNewConversion>(
-        TWizardEnvironment{&world.profiles, &world.configuration, world.storePath, DefaultCategories()},
-        [] {
+        TWizardEnvironment{&world.profiles, &world.configuration, world.storePath, DefaultCategories()}, [] {
             auto* p = new FakePreviewPane;
             p->start = 10'000'000;
             p->end = 25'000'000;
@@ -153,8 +152,7 @@ void InstallFakeFilterEditor(bool answer = true)
             logo->SetX(12);
             logo->SetY(34);
         }
-        if (auto* standard = qobject_cast<TVideoStdFilter*>(&filter))
-            standard->SetVerticalFilp(true);
+        if (auto* standard = qobject_cast<TVideoStdFilter*>(&filter)) standard->SetVerticalFilp(true);
         if (auto* text = qobject_cast<TOverlayTextFilter*>(&filter))
             text->setProperty("Text", "Hello, world");
         return answer;
@@ -265,7 +263,8 @@ TEST_F(NewConversion, EditIsOnlyForCustomProfilesAndShowsTheEditedProfileAfterwa
     EXPECT_TRUE(form->ProfileInformation()->text().isEmpty());
     ASSERT_TRUE(form->SelectProfileByDescription("MPEG-4(*.mp4)"));
     EXPECT_TRUE(form->EditProfileButton()->isEnabled());
-    EXPECT_TRUE(form->ProfileInformation()->text().contains("XVID")) << form->ProfileInformation()->text().toStdString();
+    EXPECT_TRUE(form->ProfileInformation()->text().contains("XVID"))
+        << form->ProfileInformation()->text().toStdString();
 
     // The editor moved the profile to another category and renamed it.
     TAVProfile* edited = form->CurrentProfile();

@@ -59,8 +59,7 @@ TEST(NewConversionJob, RunNewConversionGivesSettingsThatConvertTheMarkedRangeWit
 
     // The user picks the profile, adds a flip on the filter page and starts.
     TAVFilter::SetEditor([](TAVFilter& f, bool) {
-        if (auto* s = qobject_cast<TVideoStdFilter*>(&f))
-            s->SetVerticalFilp(true);
+        if (auto* s = qobject_cast<TVideoStdFilter*>(&f)) s->SetVerticalFilp(true);
         return true;
     });
     bool driven = false;

@@ -23,8 +23,7 @@ BoxRecorder::BoxRecorder()
             confirms << text;
             return confirmAnswer;
         }
-        if (kind == MessageKind::Error)
-            errors << text;
+        if (kind == MessageKind::Error) errors << text;
         return true;
     });
 }
@@ -71,23 +70,24 @@ const QString kDisc = kRoot + QStringLiteral("/KORVANE_DISC");
 QString Clip(const QString& name, const QString& picture, double seconds, int tone)
 {
     const QString duration = QString::number(seconds);
-    return Fixture(name, {"-f", "lavfi", "-i", QStringLiteral("%1=size=352x288:rate=25:duration=%2").arg(picture, duration),
-                          "-f", "lavfi", "-i", QStringLiteral("sine=frequency=%1:sample_rate=48000:duration=%2").arg(tone).arg(duration),
-                          "-target", "pal-dvd", "-s", "352x288", "-b:v", "600k", "-g", "12"});
+    return Fixture(name,
+                   {"-f", "lavfi", "-i",
+                    QStringLiteral("%1=size=352x288:rate=25:duration=%2").arg(picture, duration), "-f",
+                    "lavfi", "-i",
+                    QStringLiteral("sine=frequency=%1:sample_rate=48000:duration=%2").arg(tone).arg(duration),
+                    "-target", "pal-dvd", "-s", "352x288", "-b:v", "600k", "-g", "12"});
 }
 
 bool Author(const QStringList& args, QString* error)
 {
     const ProcessResult r = RunProcess(QStringLiteral("env"), QStringList{"VIDEO_FORMAT=PAL"} + args);
-    if (r.exitCode != 0)
-        *error = args.first() + ": " + r.err.right(600);
+    if (r.exitCode != 0) *error = args.first() + ": " + r.err.right(600);
     return r.exitCode == 0;
 }
 
 void BuildDisc()
 {
-    if (QFileInfo::exists(kDisc + "/VIDEO_TS/VIDEO_TS.IFO"))
-        return;
+    if (QFileInfo::exists(kDisc + "/VIDEO_TS/VIDEO_TS.IFO")) return;
     const QString a = Clip("dvd_title1.mpg", "testsrc", 4, 440);
     const QString b = Clip("dvd_title2.mpg", "testsrc2", 3, 880);
     ASSERT_FALSE(a.isEmpty() || b.isEmpty());
@@ -95,7 +95,8 @@ void BuildDisc()
     QDir().mkpath(kRoot);
     const QString partial = kRoot + "/partial";
     QString error;
-    ASSERT_TRUE(Author({"dvdauthor", "-o", partial, "-t", "-c", "0,1,2,3", a}, &error)) << error.toStdString();
+    ASSERT_TRUE(Author({"dvdauthor", "-o", partial, "-t", "-c", "0,1,2,3", a}, &error))
+        << error.toStdString();
     ASSERT_TRUE(Author({"dvdauthor", "-o", partial, "-t", "-c", "0,1.5", b}, &error)) << error.toStdString();
     ASSERT_TRUE(Author({"dvdauthor", "-o", partial, "-T"}, &error)) << error.toStdString();
     ASSERT_TRUE(QDir().rename(partial, kDisc));

@@ -33,8 +33,16 @@ class FakePreviewPane : public QLabel, public IPreviewPane
 {
 public:
     QWidget* Widget() override { return this; }
-    void OpenSource(const QString& inputName) override { opened << inputName; current = inputName; }
-    void StopPreview() override { ++stops; current.clear(); }
+    void OpenSource(const QString& inputName) override
+    {
+        opened << inputName;
+        current = inputName;
+    }
+    void StopPreview() override
+    {
+        ++stops;
+        current.clear();
+    }
     void SetVideoFilters(const QString& description) override { filters << description; }
     int64_t StartPosition() const override { return start; }
     int64_t EndPosition() const override { return end; }
@@ -54,7 +62,7 @@ struct WizardWorld
     WizardWorld();
     TAVProfileList profiles;
     TAVConfiguration configuration;
-    QString folder;      // temporary root
+    QString folder; // temporary root
     QString outputFolder;
     QString storePath;
 };

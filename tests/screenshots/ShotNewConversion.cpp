@@ -1,10 +1,10 @@
 #include "AVFilter.h"
 #include "Configuration.h"
+#include "DvdSourceTab.h"
 #include "FilterDialogs.h"
 #include "FilterListPage.h"
 #include "FormNewConversion.h"
 #include "ProfileCatalog.h"
-#include "DvdSourceTab.h"
 #include "ShotRegistry.h"
 
 #include <QDir>
@@ -22,7 +22,9 @@ TWizardEnvironment ShotEnvironment()
         BuildProfileCatalog(&profiles);
         configuration.SetOutputFolder(QDir::homePath() + "/Videos/Conversion");
     }
-    return {&profiles, &configuration, QDir::tempPath() + "/VelquistProfiles.ini",
+    return {&profiles,
+            &configuration,
+            QDir::tempPath() + "/VelquistProfiles.ini",
             {{1, -1, "Converted"}, {2, 1, "Holidays"}, {3, 1, "Lectures"}}};
 }
 
@@ -80,8 +82,11 @@ TFormNewConversion* DvdPage()
     return form;
 }
 
-shots::Register source("new-conversion", [] { return SourcePage(); }, 600);
-shots::Register dvd("new-conversion-dvd", [] { return DvdPage(); }, 1200);
-shots::Register filters("new-conversion-filters", [] { return FilterPage(); }, 600);
+shots::Register source(
+    "new-conversion", [] { return SourcePage(); }, 600);
+shots::Register dvd(
+    "new-conversion-dvd", [] { return DvdPage(); }, 1200);
+shots::Register filters(
+    "new-conversion-filters", [] { return FilterPage(); }, 600);
 
 } // namespace

@@ -11,15 +11,14 @@ namespace {
 QWidget* Editor()
 {
     static TAVProfileList profiles;
-    if (profiles.Count() == 0)
-        BuildProfileCatalog(&profiles);
+    if (profiles.Count() == 0) BuildProfileCatalog(&profiles);
     auto* editor = new TFormEditProfile(&profiles, QDir::tempPath() + "/VelquistProfiles.ini");
     for (TAVProfile* p : profiles.ProfilesOfCategory("Video"))
-        if (p->Description() == "MPEG-4(*.mp4)")
-            editor->OpenProfile(p);
+        if (p->Description() == "MPEG-4(*.mp4)") editor->OpenProfile(p);
     return editor;
 }
 
-shots::Register editor("profile-editor", [] { return Editor(); }, 400);
+shots::Register editor(
+    "profile-editor", [] { return Editor(); }, 400);
 
 } // namespace
