@@ -8,6 +8,7 @@
 #include "PersistentManager.h"
 #include "PropertyDocument.h"
 #include "TaskListModel.h"
+#include "sources/StreamProtocol.h"
 #include "sources/dvd/DvdSource.h"
 #include "transcode/AVConverter.h"
 
@@ -116,8 +117,12 @@ bool TAVTask::ResolveSource(QString* input)
     *input = m_settings->SourceFile();
     if (m_settings->SourceType() != TConversionSettings::stDvd)
         return true;
-    if (std::exchange(m_dvdStreamFresh, false))
-        return true;
+    // the dialog's stream serves the first run of a task made in this process
+    if (std::exchange(m_dvdStreamFresh, false)) {
+        const std::optional<TStreamHandle> handle = ParseStreamSource(*input);
+        if (handle && IsStreamRegistered(*handle))
+            return true;
+    }
     // a stream of an earlier run, or of an earlier process, is gone: open
     // the title again from the disc
     try {

@@ -17,12 +17,13 @@
 #include <QItemSelectionModel>
 #include <gtest/gtest.h>
 
-namespace korvane::test {
-
+// readable QString values in failure messages
 inline void PrintTo(const QString& text, std::ostream* os)
 {
     *os << '"' << text.toStdString() << '"';
 }
+
+namespace korvane::test {
 
 struct AlertRecord
 {
