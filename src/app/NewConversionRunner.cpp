@@ -1,26 +1,43 @@
 #include "NewConversionRunner.h"
 
+#include "Configuration.h"
 #include "ConversionSettings.h"
-
-#if __has_include("FormNewConversion.h")
+#include "DmGlobal.h"
 #include "FormNewConversion.h"
-#define KORVANE_HAS_NEW_CONVERSION 1
-#else
-#include "options/Messages.h"
-#endif
+#include "PersistentManager.h"
+#include "ProfileCatalog.h"
 
 namespace korvane {
 
-TNewConversionRunner DefaultNewConversionRunner()
+namespace {
+
+void AddCategories(TPersistentManager* db, int parentId, int depth, std::vector<TCategoryEntry>* out)
 {
-#ifdef KORVANE_HAS_NEW_CONVERSION
-    return [](QWidget* parent, const QStringList& sources) { return RunNewConversion(parent, sources); };
-#else
-    return [](QWidget*, const QStringList&) {
-        InfoBox(QStringLiteral("The new conversion dialog is not available in this build."));
-        return std::vector<std::unique_ptr<TConversionSettings>>{};
+    // the database refuses cycles, the depth limit guards a damaged file
+    if (depth > 64)
+        return;
+    for (const TCategoryRow& row : db->LoadConvertedNodes(parentId)) {
+        out->push_back({row.ID, row.Parent, row.Category});
+        AddCategories(db, row.ID, depth + 1, out);
+    }
+}
+
+} // namespace
+
+TNewConversionRunner DefaultNewConversionRunner(TdmGlobal* dm)
+{
+    TWizardEnvironment environment;
+    environment.Profiles = dm->Profiles();
+    environment.Configuration = dm->Config();
+    environment.ProfileStorePath = ProfileStorePath(TAVConfiguration::GetAppDataFolder());
+    SetWizardEnvironment(environment);
+    return [dm](QWidget* parent, const QStringList& sources) {
+        std::vector<TCategoryEntry> categories;
+        if (dm->Db() && dm->Db()->IsOpen())
+            AddCategories(dm->Db(), TPersistentManager::kNoParent, 0, &categories);
+        SetNewConversionCategories(categories.empty() ? DefaultCategories() : categories);
+        return RunNewConversion(parent, sources);
     };
-#endif
 }
 
 } // namespace korvane

@@ -79,7 +79,7 @@ int main(int argc, char** argv)
             ErrorBox(QString::fromUtf8(e.what()));
             return 1;
         }
-        TFormMain window(dm.get(), DefaultNewConversionRunner());
+        TFormMain window(dm.get(), DefaultNewConversionRunner(dm.get()));
         window.ShowAtStart();
         QObject::connect(&instance, &TSingleInstance::FilesReceived, &window, &TFormMain::OpenFiles);
         if (!files.isEmpty())
