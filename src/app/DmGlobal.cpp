@@ -27,13 +27,19 @@ public:
     }
 };
 
+// The system bus is reached only when a shutdown is due, not at start-up.
 class TLogindShutdownService : public IShutdown
 {
 public:
-    void ShutdownComputer() override { m_logind.PowerOff(); }
+    void ShutdownComputer() override
+    {
+        if (!m_logind)
+            m_logind = std::make_unique<TLogindShutdown>();
+        m_logind->PowerOff();
+    }
 
 private:
-    TLogindShutdown m_logind;
+    std::unique_ptr<TLogindShutdown> m_logind;
 };
 
 } // namespace

@@ -1,4 +1,6 @@
-// The runner main() installs for "New Conversion" and drops.
+// The runner main() installs for "New Conversion" and drops: the new
+// conversion dialog over the data module's profiles, configuration and
+// history categories.
 #pragma once
 
 #include "FormMain.h"
@@ -7,9 +9,8 @@ namespace korvane {
 
 class TdmGlobal;
 
-TNewConversionRunner DefaultNewConversionRunner();
-// The same, giving the dialog the data module's profiles, the configuration
-// and the history categories as they are each time it opens.
+// Gives the dialog the profiles, the configuration and the profile store
+// once; each run offers the history categories as they are at that moment.
 TNewConversionRunner DefaultNewConversionRunner(TdmGlobal* dm);
 
 } // namespace korvane

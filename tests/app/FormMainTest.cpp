@@ -2,6 +2,8 @@
 #include "MainWindowSupport.h"
 #include "MediaFixtures.h"
 #include "PersistentManager.h"
+#include "SingleInstance.h"
+#include "TaskProgressDelegate.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -12,9 +14,11 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QTreeView>
+#include <future>
 
 using namespace korvane;
 using namespace korvane::test;
@@ -326,4 +330,45 @@ TEST(DeleteDialog, WordingAndDefaults)
     EXPECT_EQ(dialog.YesButton()->text(), "Yes");
     EXPECT_TRUE(dialog.YesButton()->isDefault());
     EXPECT_EQ(dialog.NoButton()->text(), "No");
+}
+
+TEST_F(MainWindowTest, ShutdownCheckMarkFollowsTheConfiguration)
+{
+    EXPECT_FALSE(window->actShutdownWhenDone->isChecked());
+    CloseWindow();
+    config.SetShutdownWhenDone(true);
+    OpenWindow();
+    EXPECT_TRUE(window->actShutdownWhenDone->isChecked()) << "the saved state shows at start";
+    window->actShutdownWhenDone->trigger();
+    EXPECT_FALSE(config.ShutdownWhenDone());
+}
+
+TEST_F(MainWindowTest, ASecondStartOpensTheDialogWithItsFiles)
+{
+    TSingleInstance instance(dir.filePath("instance"));
+    ASSERT_TRUE(instance.Listen());
+    QObject::connect(&instance, &TSingleInstance::FilesReceived, window.get(), &TFormMain::OpenFiles);
+    const QString clip = SampleMp4();
+    nextSettings.push_back(Settings(clip, "handed.avi"));
+    auto sent = std::async(std::launch::async,
+                           [&] { return TSingleInstance(dir.filePath("instance")).SendToRunning({clip}); });
+    ASSERT_TRUE(WaitFor([&] { return sent.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready; },
+                        10000));
+    EXPECT_TRUE(sent.get());
+    ASSERT_EQ(runnerCalls, QList<QStringList>{QStringList{clip}});
+    EXPECT_EQ(Converting()->Tasks().size(), 1);
+}
+
+TEST_F(MainWindowTest, ARunningTaskShowsItsSpeed)
+{
+    TAVTask* task = NewTask(LongClip(), "long.avi");
+    ASSERT_NE(task, nullptr);
+    SelectRows({0});
+    QString speed;
+    ASSERT_TRUE(WaitFor([&] { return !(speed = TTaskProgressDelegate::SpeedText(task)).isEmpty(); }, 30000));
+    EXPECT_TRUE(speed.endsWith("x real time")) << speed.toStdString();
+    window->UpdateActions();
+    EXPECT_EQ(window->statusBar()->currentMessage(), TTaskProgressDelegate::SpeedText(task));
+    task->Pause();
+    EXPECT_TRUE(TTaskProgressDelegate::SpeedText(task).isEmpty()) << "no speed while paused";
 }
