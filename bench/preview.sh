@@ -16,10 +16,16 @@ clip="$work/preview_1080p30.mp4"
     -c:v libx264 -preset veryfast -g 60 -pix_fmt yuv420p "$clip"
 seconds=20
 
+wall() { # wall CMD...: the wall seconds of one run
+  local log; log=$(mktemp)
+  /usr/bin/time -f "%e" -o "$log" "$@" >/dev/null 2>&1 || { echo "FAILED: $*" >&2; }
+  tail -n 1 "$log"; rm -f "$log"
+}
+
 best_of() { # best_of N CMD...: the shortest wall time of N runs
   local best="" t i
   for i in $(seq 1 "$1"); do
-    t=$( { /usr/bin/time -f "%e" "${@:2}" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
+    t=$(wall "${@:2}")
     if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; fi
   done
   echo "$best"
@@ -42,7 +48,7 @@ seek=$("$bench" seek "$clip" 40)
 # the tool's own exact seek, process start included, for scale
 tool_seek=()
 for t in 3.3 7.1 11.9 15.4 18.6; do
-  tool_seek+=("$( { /usr/bin/time -f "%e" ffmpeg -v error -ss "$t" -i "$clip" -frames:v 1 -f null - >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)")
+  tool_seek+=("$(wall ffmpeg -v error -ss "$t" -i "$clip" -frames:v 1 -f null -)")
 done
 tool_median=$(printf '%s\n' "${tool_seek[@]}" | sort -n | sed -n 3p)
 

@@ -162,6 +162,27 @@ TEST(PreviewSource, SeekShowsTheToolsPictureAtThatTime)
     EXPECT_NEAR(last->Start(), times.back(), 1e-6);
 }
 
+TEST(PreviewSource, OddSizesComeOutWhole)
+{
+    // a width that is no multiple of the scaler's vector step, turned on its side
+    const QString file = Fixture(QStringLiteral("preview_odd.mp4"), {"-f", "lavfi", "-i",
+                                 "testsrc2=size=214x118:rate=25:duration=1", "-c:v", "libx264", "-pix_fmt", "yuv420p"});
+    for (const auto& [stored, tool] : {std::pair<QString, QString>{"", "null"}, {"rotate=90", "transpose=1"}}) {
+        SCOPED_TRACE(stored.toStdString());
+        TFFPushSource source;
+        source.SetDisableAudio(true);
+        source.SetVideoFilters(stored);
+        source.Load(file);
+        const TFFSamplePtr first = source.WaitVideo(10000);
+        ASSERT_TRUE(first);
+        const QByteArray theirs = ToolOutput({"-v", "error", "-i", file, "-vf", tool, "-frames:v", "1", "-f",
+                                              "rawvideo", "-pix_fmt", "bgra"});
+        ASSERT_EQ(theirs.size(), first->size);
+        EXPECT_GT(Psnr(first->data.get(), reinterpret_cast<const uint8_t*>(theirs.constData()), theirs.size()), 45.0);
+        EXPECT_EQ(AllPictures(source).size(), 24u);
+    }
+}
+
 TEST(PreviewSource, SecondLoopPassIsOffsetByTheFileDuration)
 {
     const QString file = test::SampleMp4();

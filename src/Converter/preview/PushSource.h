@@ -248,6 +248,7 @@ private:
     std::atomic<int> m_outWidth{0}, m_outHeight{0};
     std::atomic<bool> m_hasVideoDecoder{false}, m_hasAudioDecoder{false};
     av::SwsPtr m_toBgra;
+    std::vector<uint8_t> m_bgraScratch; // aligned rows for widths the scaler needs them for
     av::SwrPtr m_toS16;
     av::ChannelLayout m_swrInLayout;
     int m_swrInFormat = -1, m_swrInRate = 0;
