@@ -203,6 +203,8 @@ private:
     void RunPass();
     void PerformSeek(int64_t targetUs, TSeekMode mode);
     void SeekFile(int64_t fileUs);
+    void RetrySeek(int64_t fileUs);
+    int64_t NextBackoff();
     void ResetDecoding();
     void EndOfFile();
     void DecodeVideo(const AVPacket* pkt);
@@ -267,6 +269,7 @@ private:
     bool m_firstAfterSeek = false;
     bool m_audioDropping = false;
     int64_t m_lastDroppedUs = 0;
+    int64_t m_lastDecodedUs = -1; // the last picture decoded while dropping
     std::atomic<int> m_loopIndex{0};
 
     // Guarded by m_queueLock.

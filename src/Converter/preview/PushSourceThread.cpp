@@ -90,7 +90,7 @@ void TFFPushSource::RunPass()
         // other picture refers to need not be decoded at all
         AVCodecContext* dec = m_video->ctx.get();
         dec->skip_frame = AVDISCARD_DEFAULT;
-        if (m_dropping && !m_firstAfterSeek && m_packet->pts != AV_NOPTS_VALUE) {
+        if (m_dropping && !(m_packet->flags & AV_PKT_FLAG_KEY) && m_packet->pts != AV_NOPTS_VALUE) {
             const int64_t at = ToUs(m_packet->pts, Stream(AVMEDIA_TYPE_VIDEO)->time_base) + LoopOffsetUs();
             if (at + 4 * m_video->frameDurationUs < m_targetUs)
                 dec->skip_frame = AVDISCARD_NONREF;
@@ -116,8 +116,19 @@ void TFFPushSource::EndOfFile()
         DecodeAudio(nullptr);
     if (m_dropping) {
         // the time asked for lies past the last picture: show the last one
-        if (m_lastDropped->buf[0])
+        if (m_lastDropped->buf[0]) {
             QueuePicture(m_lastDropped.get(), m_lastDroppedUs);
+        } else if (m_lastDecodedUs >= 0 && m_lastDecodedUs < m_targetUs) {
+            // it was passed over before the filters: ask for it by its time
+            m_targetUs = m_lastDecodedUs;
+            m_dropMode = TSeekMode::smAtOrAfter;
+            RetrySeek(m_seekFileUs);
+            return;
+        } else if (m_seekFileUs > 0) {
+            // the demuxer landed after the last picture
+            RetrySeek(m_seekFileUs - NextBackoff());
+            return;
+        }
         av_frame_unref(m_lastDropped.get());
         m_dropping = false;
     }
@@ -130,7 +141,9 @@ void TFFPushSource::EndOfFile()
     }
     {
         std::lock_guard<std::mutex> queue(m_queueLock);
-        m_endOfStream = true;
+        // a seek asked for meanwhile starts reading again
+        if (m_seekGeneration == m_doneGeneration)
+            m_endOfStream = true;
     }
     m_queued.notify_all();
 }
@@ -150,9 +163,29 @@ void TFFPushSource::PerformSeek(int64_t targetUs, TSeekMode mode)
     m_audioDropping = true;
     m_seekBackoffUs = 0;
     m_firstAfterSeek = true;
+    m_lastDecodedUs = -1;
     av_frame_unref(m_lastDropped.get());
     SeekFile(mode == TSeekMode::smBefore ? fileUs - 1 : fileUs);
     ResetDecoding();
+}
+
+int64_t TFFPushSource::NextBackoff()
+{
+    // twice as far back each time
+    m_seekBackoffUs = m_seekBackoffUs ? m_seekBackoffUs * 2 : 1000000;
+    return m_seekBackoffUs;
+}
+
+void TFFPushSource::RetrySeek(int64_t fileUs)
+{
+    SeekFile(fileUs);
+    ResetDecoding();
+    m_firstAfterSeek = true;
+    m_lastDecodedUs = -1;
+    // sound after the time may have been queued already
+    m_audioDropping = true;
+    std::lock_guard<std::mutex> queue(m_queueLock);
+    m_audioQueue.clear();
 }
 
 void TFFPushSource::SeekFile(int64_t fileUs)
@@ -225,19 +258,12 @@ void TFFPushSource::FilterPicture(AVFrame* frame)
             const bool late = m_dropMode == TSeekMode::smBefore ? at >= m_targetUs : at > m_targetUs;
             if (late && m_seekFileUs > 0) {
                 // the demuxer landed after the time (no index, inexact
-                // timestamps): go further back, twice as far each time
-                m_seekBackoffUs = m_seekBackoffUs ? m_seekBackoffUs * 2 : 1000000;
-                SeekFile(m_seekFileUs - m_seekBackoffUs);
-                ResetDecoding();
-                m_firstAfterSeek = true;
-                m_audioDropping = true;
-                {
-                    std::lock_guard<std::mutex> queue(m_queueLock);
-                    m_audioQueue.clear();
-                }
+                // timestamps): go further back
+                RetrySeek(m_seekFileUs - NextBackoff());
                 return;
             }
         }
+        m_lastDecodedUs = at;
         // pictures well before the time need no filtering: only the last
         // ones can come out of the filters at or after it
         const int64_t margin = (m_dropMode == TSeekMode::smBefore ? 3 : 2) * durationUs;
