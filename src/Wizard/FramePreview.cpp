@@ -331,7 +331,8 @@ void TFramePreview::OpenSound()
     if (!device.isFormatSupported(format))
         return;
     m_sink = std::make_unique<QAudioSink>(device, format);
-    m_feed.open(QIODevice::ReadOnly);
+    if (!m_feed.isOpen())
+        m_feed.open(QIODevice::ReadOnly);
     connect(m_sink.get(), &QAudioSink::stateChanged, this, [this](QAudio::State state) {
         if (state == QAudio::StoppedState && m_sink && m_sink->error() != QAudio::NoError &&
             m_sink->error() != QAudio::UnderrunError) {

@@ -455,7 +455,8 @@ TFFSamplePtr TFFPushSource::WaitVideo(int timeoutMs)
     {
         std::unique_lock<std::mutex> lock(m_queueLock);
         m_queued.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
-            return !m_videoQueue.empty() || m_endOfStream || !m_error.isEmpty();
+            return !m_videoQueue.empty() || (m_endOfStream && m_seekGeneration == m_doneGeneration) ||
+                   !m_error.isEmpty();
         });
     }
     return TakeVideo();
@@ -488,7 +489,8 @@ TFFSamplePtr TFFPushSource::WaitAudio(int timeoutMs)
     {
         std::unique_lock<std::mutex> lock(m_queueLock);
         m_queued.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
-            return !m_audioQueue.empty() || m_endOfStream || !m_error.isEmpty();
+            return !m_audioQueue.empty() || (m_endOfStream && m_seekGeneration == m_doneGeneration) ||
+                   !m_error.isEmpty();
         });
     }
     return TakeAudio();

@@ -203,6 +203,8 @@ private:
     void RunPass();
     void PerformSeek(int64_t targetUs, TSeekMode mode);
     void SeekFile(int64_t fileUs);
+    void RetrySeek(int64_t fileUs);
+    int64_t NextBackoff();
     void ResetDecoding();
     void EndOfFile();
     void DecodeVideo(const AVPacket* pkt);
@@ -248,6 +250,7 @@ private:
     std::atomic<int> m_outWidth{0}, m_outHeight{0};
     std::atomic<bool> m_hasVideoDecoder{false}, m_hasAudioDecoder{false};
     av::SwsPtr m_toBgra;
+    std::vector<uint8_t> m_bgraScratch; // aligned rows for widths the scaler needs them for
     av::SwrPtr m_toS16;
     av::ChannelLayout m_swrInLayout;
     int m_swrInFormat = -1, m_swrInRate = 0;
@@ -266,6 +269,7 @@ private:
     bool m_firstAfterSeek = false;
     bool m_audioDropping = false;
     int64_t m_lastDroppedUs = 0;
+    int64_t m_lastDecodedUs = -1; // the last picture decoded while dropping
     std::atomic<int> m_loopIndex{0};
 
     // Guarded by m_queueLock.

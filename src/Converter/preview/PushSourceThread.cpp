@@ -11,6 +11,8 @@ namespace korvane {
 
 namespace {
 
+constexpr size_t kScalerSlack = 256;
+
 // A frame's duration in microseconds, 0 when it carries none.
 int64_t FrameDurationUs(const AVFrame* frame, AVRational tb)
 {
@@ -88,7 +90,7 @@ void TFFPushSource::RunPass()
         // other picture refers to need not be decoded at all
         AVCodecContext* dec = m_video->ctx.get();
         dec->skip_frame = AVDISCARD_DEFAULT;
-        if (m_dropping && !m_firstAfterSeek && m_packet->pts != AV_NOPTS_VALUE) {
+        if (m_dropping && !(m_packet->flags & AV_PKT_FLAG_KEY) && m_packet->pts != AV_NOPTS_VALUE) {
             const int64_t at = ToUs(m_packet->pts, Stream(AVMEDIA_TYPE_VIDEO)->time_base) + LoopOffsetUs();
             if (at + 4 * m_video->frameDurationUs < m_targetUs)
                 dec->skip_frame = AVDISCARD_NONREF;
@@ -114,8 +116,19 @@ void TFFPushSource::EndOfFile()
         DecodeAudio(nullptr);
     if (m_dropping) {
         // the time asked for lies past the last picture: show the last one
-        if (m_lastDropped->buf[0])
+        if (m_lastDropped->buf[0]) {
             QueuePicture(m_lastDropped.get(), m_lastDroppedUs);
+        } else if (m_lastDecodedUs >= 0 && m_lastDecodedUs < m_targetUs) {
+            // it was passed over before the filters: ask for it by its time
+            m_targetUs = m_lastDecodedUs;
+            m_dropMode = TSeekMode::smAtOrAfter;
+            RetrySeek(m_seekFileUs);
+            return;
+        } else if (m_seekFileUs > 0) {
+            // the demuxer landed after the last picture
+            RetrySeek(m_seekFileUs - NextBackoff());
+            return;
+        }
         av_frame_unref(m_lastDropped.get());
         m_dropping = false;
     }
@@ -128,7 +141,9 @@ void TFFPushSource::EndOfFile()
     }
     {
         std::lock_guard<std::mutex> queue(m_queueLock);
-        m_endOfStream = true;
+        // a seek asked for meanwhile starts reading again
+        if (m_seekGeneration == m_doneGeneration)
+            m_endOfStream = true;
     }
     m_queued.notify_all();
 }
@@ -148,9 +163,29 @@ void TFFPushSource::PerformSeek(int64_t targetUs, TSeekMode mode)
     m_audioDropping = true;
     m_seekBackoffUs = 0;
     m_firstAfterSeek = true;
+    m_lastDecodedUs = -1;
     av_frame_unref(m_lastDropped.get());
     SeekFile(mode == TSeekMode::smBefore ? fileUs - 1 : fileUs);
     ResetDecoding();
+}
+
+int64_t TFFPushSource::NextBackoff()
+{
+    // twice as far back each time
+    m_seekBackoffUs = m_seekBackoffUs ? m_seekBackoffUs * 2 : 1000000;
+    return m_seekBackoffUs;
+}
+
+void TFFPushSource::RetrySeek(int64_t fileUs)
+{
+    SeekFile(fileUs);
+    ResetDecoding();
+    m_firstAfterSeek = true;
+    m_lastDecodedUs = -1;
+    // sound after the time may have been queued already
+    m_audioDropping = true;
+    std::lock_guard<std::mutex> queue(m_queueLock);
+    m_audioQueue.clear();
 }
 
 void TFFPushSource::SeekFile(int64_t fileUs)
@@ -223,19 +258,12 @@ void TFFPushSource::FilterPicture(AVFrame* frame)
             const bool late = m_dropMode == TSeekMode::smBefore ? at >= m_targetUs : at > m_targetUs;
             if (late && m_seekFileUs > 0) {
                 // the demuxer landed after the time (no index, inexact
-                // timestamps): go further back, twice as far each time
-                m_seekBackoffUs = m_seekBackoffUs ? m_seekBackoffUs * 2 : 1000000;
-                SeekFile(m_seekFileUs - m_seekBackoffUs);
-                ResetDecoding();
-                m_firstAfterSeek = true;
-                m_audioDropping = true;
-                {
-                    std::lock_guard<std::mutex> queue(m_queueLock);
-                    m_audioQueue.clear();
-                }
+                // timestamps): go further back
+                RetrySeek(m_seekFileUs - NextBackoff());
                 return;
             }
         }
+        m_lastDecodedUs = at;
         // pictures well before the time need no filtering: only the last
         // ones can come out of the filters at or after it
         const int64_t margin = (m_dropMode == TSeekMode::smBefore ? 3 : 2) * durationUs;
@@ -296,10 +324,27 @@ void TFFPushSource::QueuePicture(AVFrame* frame, int64_t startUs)
         return;
     auto sample = std::make_shared<TFFSample>();
     sample->size = w * h * 4;
-    sample->data.reset(new uint8_t[size_t(sample->size)]);
-    uint8_t* planes[4] = {sample->data.get(), nullptr, nullptr, nullptr};
-    const int lines[4] = {w * 4, 0, 0, 0};
-    sws_scale(m_toBgra.get(), frame->data, frame->linesize, 0, h, planes, lines);
+    // the scaler's vector code may write a few bytes past the end of the
+    // last row
+    sample->data.reset(new uint8_t[size_t(sample->size) + kScalerSlack]);
+    const int packed = w * 4;
+    if (packed % 64 == 0) {
+        uint8_t* planes[4] = {sample->data.get(), nullptr, nullptr, nullptr};
+        const int lines[4] = {packed, 0, 0, 0};
+        sws_scale(m_toBgra.get(), frame->data, frame->linesize, 0, h, planes, lines);
+    } else {
+        // rows that do not start on 64-byte boundaries make the scaler leave
+        // the last pixels of each row unwritten: convert into aligned rows
+        // and pack them
+        const int aligned = FFALIGN(packed, 64);
+        const size_t need = size_t(aligned) * h + kScalerSlack;
+        if (m_bgraScratch.size() < need)
+            m_bgraScratch.resize(need);
+        uint8_t* planes[4] = {m_bgraScratch.data(), nullptr, nullptr, nullptr};
+        const int lines[4] = {aligned, 0, 0, 0};
+        sws_scale(m_toBgra.get(), frame->data, frame->linesize, 0, h, planes, lines);
+        av_image_copy_plane(sample->data.get(), packed, m_bgraScratch.data(), aligned, packed, h);
+    }
     sample->width = w;
     sample->height = h;
     if (frame->sample_aspect_ratio.num > 0 && frame->sample_aspect_ratio.den > 0)
