@@ -19,5 +19,6 @@ out="$here/RESULTS.md"
   bash "$here/encode.sh" --no-header
   # what the figures mean and where we stand, kept by hand beside the script
   [ -f "$here/NOTES.md" ] && cat "$here/NOTES.md"
+  bash "$here/synth.sh"
 } | tee "$out.tmp"
 mv "$out.tmp" "$out"

@@ -226,15 +226,54 @@ void TSynthChain::Pump(size_t first)
 void TSynthChain::RunScript(Stage& stage, AVFrame* picture)
 {
     const int64_t number = stage.number++;
-    if (av_frame_make_writable(picture) < 0)
-        throw EEngineError("Out of memory");
+    // a picture shared with the decoder is copied before the script writes
+    // on it; the shared one then stays as it was and serves to undo a failure
+    av::FramePtr original;
+    if (!av_frame_is_writable(picture)) {
+        original = av::NewFrame();
+        if (!original)
+            throw EEngineError("Out of memory");
+        av_frame_move_ref(original.get(), picture);
+        if (WritableCopy(stage, original.get(), picture) < 0)
+            throw EEngineError("Out of memory");
+    }
     double seconds = 0;
     const AVRational tb = av_buffersink_get_time_base(stage.sink);
     if (picture->pts != AV_NOPTS_VALUE && tb.den)
         seconds = double(picture->pts) * av_q2d(tb);
     else if (const AVRational rate = av_buffersink_get_frame_rate(stage.sink); rate.num > 0 && rate.den > 0)
         seconds = double(number) / av_q2d(rate);
-    stage.script->Process(picture, number, seconds);
+    stage.script->Process(picture, number, seconds, original.get());
+}
+
+int TSynthChain::WritableCopy(Stage& stage, const AVFrame* source, AVFrame* copy)
+{
+    // pooled: a fresh 1080p buffer per picture would cost page faults each time
+    const auto format = AVPixelFormat(source->format);
+    const int size = av_image_get_buffer_size(format, source->width, source->height, 64);
+    if (size < 0)
+        return size;
+    if (!stage.pool || stage.poolSize != size) {
+        stage.pool.reset(av_buffer_pool_init(size_t(size), av_buffer_alloc));
+        stage.poolSize = size;
+        if (!stage.pool)
+            return AVERROR(ENOMEM);
+    }
+    copy->buf[0] = av_buffer_pool_get(stage.pool.get());
+    if (!copy->buf[0])
+        return AVERROR(ENOMEM);
+    copy->width = source->width;
+    copy->height = source->height;
+    copy->format = source->format;
+    int ret = av_image_fill_arrays(copy->data, copy->linesize, copy->buf[0]->data, format, source->width,
+                                   source->height, 64);
+    if (ret >= 0)
+        ret = av_frame_copy_props(copy, source);
+    if (ret >= 0)
+        ret = av_frame_copy(copy, source);
+    if (ret < 0)
+        av_frame_unref(copy);
+    return ret;
 }
 
 av::FramePtr TSynthChain::TakeOutput()

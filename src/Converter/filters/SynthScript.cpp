@@ -62,6 +62,7 @@ void ClipSpan(lua_Integer start, lua_Integer length, int limit, lua_Integer& lo,
 
 struct TSynthScript::Plane
 {
+    int index = 0;
     uint8_t* data = nullptr;
     int linesize = 0;
     int width = 0;
@@ -166,13 +167,14 @@ void TSynthScript::Fail(const QString& message)
         m_log(QStringLiteral("synth script error: %1").arg(m_firstError));
 }
 
-bool TSynthScript::Process(AVFrame* picture, int64_t number, double timeSeconds)
+bool TSynthScript::Process(AVFrame* picture, int64_t number, double timeSeconds, const AVFrame* original)
 {
     if (m_chunkRef < 0 || !picture)
         return false;
     lua_State* L = m_lua;
     m_picture = picture;
-    m_backedUp = false;
+    m_original = original;
+    std::fill(std::begin(m_touched), std::end(m_touched), false);
     m_instructions = 0;
     m_aborting = false;
     m_stoppedByRequest = false;
@@ -211,6 +213,7 @@ bool TSynthScript::Process(AVFrame* picture, int64_t number, double timeSeconds)
     }
     lua_settop(L, 0);
     m_picture = nullptr;
+    m_original = nullptr;
     return ok;
 }
 
@@ -219,6 +222,7 @@ TSynthScript::Plane TSynthScript::PlaneAt(int p) const
     const AVFrame* f = m_picture;
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
     Plane plane;
+    plane.index = p;
     plane.data = f->data[p];
     plane.linesize = f->linesize[p];
     plane.width = p ? AV_CEIL_RSHIFT(f->width, d ? d->log2_chroma_w : 1) : f->width;
@@ -235,33 +239,35 @@ TSynthScript::Plane TSynthScript::PlaneArgument(lua_State* L, int index)
     return PlaneAt(int(p));
 }
 
-void TSynthScript::BackUp()
+void TSynthScript::BackUp(int p)
 {
-    if (m_backedUp || !m_picture)
+    if (m_touched[p] || !m_picture)
         return;
-    for (int p = 0; p < 3; ++p) {
-        const Plane plane = PlaneAt(p);
-        std::vector<uint8_t>& copy = m_backup[p];
-        copy.resize(size_t(plane.width) * size_t(plane.height));
-        for (int y = 0; y < plane.height; ++y)
-            std::memcpy(copy.data() + size_t(y) * plane.width, plane.data + ptrdiff_t(y) * plane.linesize,
-                        size_t(plane.width));
-    }
-    m_backedUp = true;
+    m_touched[p] = true;
+    if (m_original)
+        return; // the caller's copy serves
+    const Plane plane = PlaneAt(p);
+    std::vector<uint8_t>& copy = m_backup[p];
+    copy.resize(size_t(plane.width) * size_t(plane.height));
+    for (int y = 0; y < plane.height; ++y)
+        std::memcpy(copy.data() + size_t(y) * plane.width, plane.data + ptrdiff_t(y) * plane.linesize,
+                    size_t(plane.width));
 }
 
 void TSynthScript::Restore()
 {
-    if (!m_backedUp || !m_picture)
+    if (!m_picture)
         return;
     for (int p = 0; p < 3; ++p) {
+        if (!m_touched[p])
+            continue;
         const Plane plane = PlaneAt(p);
-        const std::vector<uint8_t>& copy = m_backup[p];
+        const uint8_t* source = m_original ? m_original->data[p] : m_backup[p].data();
+        const ptrdiff_t pitch = m_original ? m_original->linesize[p] : plane.width;
         for (int y = 0; y < plane.height; ++y)
-            std::memcpy(plane.data + ptrdiff_t(y) * plane.linesize, copy.data() + size_t(y) * plane.width,
-                        size_t(plane.width));
+            std::memcpy(plane.data + ptrdiff_t(y) * plane.linesize, source + y * pitch, size_t(plane.width));
+        m_touched[p] = false;
     }
-    m_backedUp = false;
 }
 
 int TSynthScript::FrameGet(lua_State* L)
@@ -283,7 +289,7 @@ int TSynthScript::FrameSet(lua_State* L)
     const uint8_t v = ClampSample(luaL_checknumber(L, 5));
     if (x < 0 || y < 0 || x >= plane.width || y >= plane.height)
         return 0;
-    self.BackUp();
+    self.BackUp(plane.index);
     plane.data[y * plane.linesize + x] = v;
     return 0;
 }
@@ -303,7 +309,7 @@ int TSynthScript::FrameMap(lua_State* L)
         lut[i] = ClampSample(v);
         lua_pop(L, 1);
     }
-    self.BackUp();
+    self.BackUp(plane.index);
     for (int y = 0; y < plane.height; ++y) {
         uint8_t* row = plane.data + ptrdiff_t(y) * plane.linesize;
         for (int x = 0; x < plane.width; ++x)
@@ -324,7 +330,7 @@ int TSynthScript::FrameFill(lua_State* L)
     ClipSpan(y, h, plane.height, y0, y1);
     if (x1 <= x0 || y1 <= y0)
         return 0;
-    self.BackUp();
+    self.BackUp(plane.index);
     for (lua_Integer row = y0; row < y1; ++row)
         std::memset(plane.data + row * plane.linesize + x0, v, size_t(x1 - x0));
     return 0;
