@@ -53,7 +53,8 @@ TEST(SynthBench, DISABLED_MapOn1080p)
     {
         TSynthChain chain;
         const PictureFormat in{kWidth, kHeight, AV_PIX_FMT_YUV420P, {1, 25}, {1, 1}, {25, 1}};
-        ASSERT_EQ(chain.Configure(in, SplitAtSynth(QString("synth=") + QString(kMap).replace(',', '|')), {}), 0);
+        ASSERT_EQ(chain.Configure(in, SplitAtSynth(QString("synth=") + QString(kMap).replace(',', '|')), {}),
+                  0);
         QElapsedTimer t;
         t.start();
         int out = 0;

@@ -56,10 +56,10 @@ class TSynthChain
 public:
     struct Settings
     {
-        QString head;                                 // the engine's own filters first (deinterlacer, scaler)
-        std::function<void(AVFilterGraph*)> prepare;  // called on each new graph (log routing, threads)
-        TSynthScript::LogFunction log;                // the job's log, for errors
-        TSynthScript::StopFunction stop;              // true once the job is being stopped
+        QString head;                                // the engine's own filters first (deinterlacer, scaler)
+        std::function<void(AVFilterGraph*)> prepare; // called on each new graph (log routing, threads)
+        TSynthScript::LogFunction log;               // the job's log, for errors
+        TSynthScript::StopFunction stop;             // true once the job is being stopped
     };
 
     // Builds the graphs and script states up to the last synth element of

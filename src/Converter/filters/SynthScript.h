@@ -97,9 +97,9 @@ private:
     size_t m_memoryInUse = 0;
     QString m_firstError;
     QString m_loadError;
-    AVFrame* m_picture = nullptr;         // during Process only
+    AVFrame* m_picture = nullptr;        // during Process only
     const AVFrame* m_original = nullptr; // during Process only
-    bool m_touched[3] = {}; // planes changed during this Process
+    bool m_touched[3] = {};              // planes changed during this Process
     std::vector<uint8_t> m_backup[3];
 };
 
