@@ -5,6 +5,10 @@
 // (offscreen in CI), so real widgets can be built, shown and clicked.
 int main(int argc, char** argv)
 {
+    // offscreen unless asked otherwise: the build lists the tests by running
+    // this binary, on machines that may have no display
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

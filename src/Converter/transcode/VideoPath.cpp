@@ -207,6 +207,8 @@ void Transcoder::PullFilteredVideo(TAVOutputStream& ost, TAVInputStream& ist)
 void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* picture)
 {
     AVCodecContext* enc = ost.encoder();
+    if (ost.finished)
+        return;
     const TVideoOptions* v = m_o.VideoOptions();
     double syncIpts;
     if (picture->pts != AV_NOPTS_VALUE)
@@ -241,7 +243,13 @@ void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
         picture->quality = ist.decoder ? picture->quality : 0;
     else if (enc->flags & AV_CODEC_FLAG_QSCALE)
         picture->quality = enc->global_quality;
+    const int64_t windowEndUs = WindowEndUs();
     for (int i = 0; i < n; ++i) {
+        // pictures that would be shown at or after the window's end are left out
+        if (windowEndUs != INT64_MAX && av_rescale_q(ost.syncOpts, enc->time_base, av::kMicroseconds) >= windowEndUs) {
+            ost.finished = true;
+            return;
+        }
         picture->pts = ost.syncOpts;
         if (avcodec_send_frame(enc, picture) < 0)
             throw EEngineError("Video encoding failed");

@@ -1,0 +1,383 @@
+// The lifecycle of a task: start (a fresh converter per run), pause, resume,
+// stop, the log shared with the worker, completion into the history, failure.
+#include "AVNodes.h"
+
+#include "Configuration.h"
+#include "ConversionSettings.h"
+#include "ExplorerModel.h"
+#include "PersistentManager.h"
+#include "PropertyDocument.h"
+#include "TaskListModel.h"
+#include "sources/StreamProtocol.h"
+#include "sources/dvd/DvdSource.h"
+#include "transcode/AVConverter.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcTask, "korvane.task")
+
+namespace korvane {
+
+namespace {
+
+// Blanks and control characters off both ends of a log line.
+QString TrimLogLine(const QString& text)
+{
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && (text[begin].isSpace() || text[begin].category() == QChar::Other_Control))
+        ++begin;
+    while (end > begin && (text[end - 1].isSpace() || text[end - 1].category() == QChar::Other_Control))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+} // namespace
+
+TAVTask::TAVTask(std::unique_ptr<TConversionSettings> settings, TTaskEnvironment* env)
+    : TNodeObject(env), m_settings(std::move(settings))
+{
+    if (!m_settings)
+        m_settings = std::make_unique<TConversionSettings>();
+    m_repaintTimer.setSingleShot(true);
+    connect(&m_repaintTimer, &QTimer::timeout, this, &TAVTask::DoInvalidateRow);
+}
+
+TAVTask::~TAVTask()
+{
+    // the worker calls back into this task until it has ended
+    m_converter.reset();
+}
+
+void TAVTask::SetStatus(TAVTaskStatus status)
+{
+    if (m_status == status)
+        return;
+    m_status = status;
+    emit StatusChanged(this);
+}
+
+QStringList TAVTask::Log() const
+{
+    std::lock_guard lock(m_logLock);
+    return m_log;
+}
+
+void TAVTask::SetLog(const QStringList& lines)
+{
+    {
+        std::lock_guard lock(m_logLock);
+        m_log = lines.mid(std::max<qsizetype>(0, lines.size() - kMaxLogLines));
+    }
+    PostLogChanged();
+}
+
+void TAVTask::AppendLog(const QString& line)
+{
+    {
+        std::lock_guard lock(m_logLock);
+        while (m_log.size() > kMaxLogLines - 1)
+            m_log.removeFirst();
+        m_log.append(TrimLogLine(line));
+    }
+    PostLogChanged();
+}
+
+void TAVTask::PostLogChanged()
+{
+    // one notification pending at most: a chatty worker does not flood the
+    // main thread, and the views copy the whole log anyway
+    if (m_logChangePending.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_logChangePending = false;
+            emit LogChanged(this);
+        },
+        Qt::QueuedConnection);
+}
+
+void TAVTask::NewConverter()
+{
+    // the used converter ends its job (if any) and is freed first, so two
+    // runs of one task never write the same target at once
+    m_converter.reset();
+    m_converter = std::make_unique<TAVConverter>();
+    m_converter->OnProgress = [this](TAVConverter* c) { HandleProgress(c); };
+    m_converter->OnComplete = [this](TAVConverter* c) { HandleComplete(c); };
+    m_converter->OnLog = [this](TAVConverter* c, int level, const QString& text) { HandleLog(c, level, text); };
+    m_converter->OnFailed = [this](TAVConverter* c) { HandleFailed(c); };
+    m_converter->OnFinished = [this](TAVConverter* c) { HandleFinished(c); };
+}
+
+bool TAVTask::ResolveSource(QString* input)
+{
+    *input = m_settings->SourceFile();
+    if (m_settings->SourceType() != TConversionSettings::stDvd)
+        return true;
+    // the dialog's stream serves the first run of a task made in this process
+    if (std::exchange(m_dvdStreamFresh, false)) {
+        const std::optional<TStreamHandle> handle = ParseStreamSource(*input);
+        if (handle && IsStreamRegistered(*handle))
+            return true;
+    }
+    // a stream of an earlier run, or of an earlier process, is gone: open
+    // the title again from the disc
+    try {
+        const dvd::TDvdSource source =
+            dvd::OpenDvdSource(m_settings->DvdDriver(), m_settings->DvdTitle(), std::max(1, m_settings->DvdChapter()),
+                               std::max(0, m_settings->DvdThrough()), std::max(1, m_settings->DvdAngle()));
+        *input = source.Name;
+        return true;
+    } catch (const EEngineError& e) {
+        AppendLog(QString::fromUtf8(e.what()));
+        return false;
+    }
+}
+
+void TAVTask::Start()
+{
+    SetStatus(stRunning);
+    m_runFailed = false;
+    // ResetLog
+    SetLog({});
+    QString input;
+    if (!ResolveSource(&input)) {
+        SetStatus(stError);
+        StoreLog();
+        InvalidateRow();
+        return;
+    }
+    NewConverter();
+    m_converter->SetInputFiles({input});
+    m_converter->SetOutputFiles({m_settings->TargetFile()});
+    m_converter->SetConvertOptions(m_settings->ConvertOptions());
+    InvalidateRow();
+    m_converter->Start();
+}
+
+void TAVTask::Pause()
+{
+    SetStatus(stPaused);
+    if (m_converter)
+        m_converter->Pause();
+    InvalidateRow();
+}
+
+void TAVTask::Resume()
+{
+    SetStatus(stRunning);
+    if (m_converter)
+        m_converter->Resume();
+    InvalidateRow();
+}
+
+void TAVTask::Stop()
+{
+    SetStatus(stError);
+    if (m_converter)
+        m_converter->Stop();
+    InvalidateRow();
+}
+
+void TAVTask::HandleProgress(TAVConverter*)
+{
+    InvalidateRow();
+}
+
+void TAVTask::HandleLog(TAVConverter*, int, const QString& text)
+{
+    AppendLog(text);
+}
+
+void TAVTask::InvalidateRow()
+{
+    if (!m_category || !m_category->TreeView() || !m_category->TreeView()->IsShown(m_category))
+        return;
+    if (m_lastRepaint.isValid() && m_lastRepaint.elapsed() < kMinRepaintIntervalMs) {
+        if (!m_repaintTimer.isActive())
+            m_repaintTimer.start(int(kMinRepaintIntervalMs - m_lastRepaint.elapsed()));
+        return;
+    }
+    DoInvalidateRow();
+}
+
+void TAVTask::DoInvalidateRow()
+{
+    m_repaintTimer.stop();
+    m_lastRepaint.start();
+    if (TTaskListModel* list = m_category && m_category->TreeView() ? m_category->TreeView()->TaskList() : nullptr)
+        list->InvalidateRow(this);
+}
+
+void TAVTask::StoreLog()
+{
+    if (m_id == 0 || !m_env || !m_env->Db || !m_env->Db->IsOpen())
+        return;
+    try {
+        m_env->Db->SaveLog(m_id, Log());
+    } catch (const EEngineError& e) {
+        qCWarning(lcTask, "%s", e.what());
+    }
+}
+
+void TAVTask::EndRunFailed(const QString& error)
+{
+    // a failed run is not a finished one: it stays under Converting, its row
+    // stays marked converting, no alert, and it never counts as completed
+    m_runFailed = true;
+    if (!error.isEmpty()) {
+        const QStringList log = Log();
+        if (log.isEmpty() || log.last() != TrimLogLine(error))
+            AppendLog(error);
+    }
+    SetStatus(stError);
+    InvalidateRow();
+    StoreLog();
+}
+
+void TAVTask::HandleFailed(TAVConverter* sender)
+{
+    QString error = sender->ErrorText();
+    if (error.isEmpty())
+        error = QStringLiteral("The conversion failed");
+    EndRunFailed(error);
+}
+
+void TAVTask::HandleFinished(TAVConverter*)
+{
+    // a stopped run keeps its log for the next start of the program
+    if (m_status == stError && !m_runFailed)
+        StoreLog();
+}
+
+void TAVTask::HandleComplete(TAVConverter* sender)
+{
+    // the engine also completes a run that hit an error inside the
+    // transcode; its output is not the conversion the user asked for
+    if (!sender->ErrorText().isEmpty()) {
+        EndRunFailed(sender->ErrorText());
+        return;
+    }
+    SetStatus(stFinished);
+    InvalidateRow();
+    MoveToHistory();
+}
+
+void TAVTask::MoveToHistory()
+{
+    TNodeObject* converting = m_category;
+    TExplorerModel* explorer = converting ? converting->TreeView() : nullptr;
+
+    m_settings->SetDuration(m_converter->Duration());
+    m_date = QDateTime::currentDateTime();
+    if (m_env && m_env->Db && m_env->Db->IsOpen()) {
+        try {
+            m_categoryId = m_env->Db->FinishDbTask(m_id, WritePropertyDocument(m_settings.get()), m_date,
+                                                   m_categoryId, Log());
+        } catch (const EEngineError& e) {
+            // the row stays converting: the task comes back as stopped
+            // rather than being lost
+            qCWarning(lcTask, "%s", e.what());
+            AppendLog(QString::fromUtf8(e.what()));
+        }
+    }
+    if (converting)
+        converting->TakeTask(this);
+
+    const bool alert = m_env && m_env->Config && m_env->Config->ShowAlert() && m_env->Alert;
+    if (alert)
+        m_env->Alert->ShowTaskCompleted(QStringLiteral("Task Completed"),
+                                        QStringLiteral("%1 was generated.").arg(m_settings->TargetFile()),
+                                        m_settings->TargetFile());
+    emit Completed(this);
+
+    TNodeObject* shown = explorer ? explorer->ShownNode() : nullptr;
+    TTaskListModel* list = explorer ? explorer->TaskList() : nullptr;
+    auto* category = qobject_cast<TConvertedNode*>(shown);
+    if (shown && shown == converting) {
+        if (list)
+            list->RemoveRow(this);
+        // this runs inside the converter's event: the task (and with it the
+        // converter) goes once the event has returned
+        deleteLater();
+    } else if (category && category->CategoryId() == m_categoryId) {
+        m_isConverted = true;
+        m_category = category;
+        category->AddTask(this);
+        if (list)
+            list->AddRow(this);
+    } else {
+        m_category = nullptr;
+        deleteLater();
+    }
+
+    if (m_env && m_env->Config && m_env->Config->ShutdownWhenDone() && m_env->Shutdown && converting) {
+        bool running = false;
+        for (TAVTask* t : converting->Tasks())
+            running = running || t->Status() == stRunning;
+        if (!running)
+            m_env->Shutdown->ShutdownComputer();
+    }
+}
+
+void TAVTask::Delete(bool deleteSource, bool deleteTarget)
+{
+    if (m_id != 0 && m_env && m_env->Db && m_env->Db->IsOpen())
+        m_env->Db->DeleteTask(m_id);
+    // a DVD source is a stream name, never a file of ours
+    if (deleteSource && m_settings->SourceType() == TConversionSettings::stFile && QFileInfo::exists(m_settings->SourceFile()))
+        QFile::remove(m_settings->SourceFile());
+    if (deleteTarget && QFileInfo::exists(m_settings->TargetFile()))
+        QFile::remove(m_settings->TargetFile());
+    TNodeObject* node = m_category;
+    if (node)
+        node->TakeTask(this);
+    TExplorerModel* explorer = node ? node->TreeView() : nullptr;
+    if (explorer && explorer->TaskList())
+        explorer->TaskList()->RemoveRow(this);
+    // a task out of its node's list belongs to nobody: it goes now (later,
+    // when this runs inside one of its own events)
+    deleteLater();
+}
+
+void TAVTask::ClearLog()
+{
+    SetLog({});
+    if (m_id != 0 && m_env && m_env->Db && m_env->Db->IsOpen())
+        m_env->Db->ClearLog(m_id);
+}
+
+bool TAVTask::CanOpenSource() const
+{
+    return QFileInfo(m_settings->SourceFile()).isFile();
+}
+
+bool TAVTask::ConvertedIsValid() const
+{
+    return m_isConverted && QFileInfo(m_settings->TargetFile()).isFile();
+}
+
+QString TAVTask::GetTargetProfileText() const
+{
+    return m_settings->Profile();
+}
+
+int TAVTask::GetImageIndex() const
+{
+    if (m_status < stRunning || m_status > stFinished)
+        throw EEngineError("Assertion failure (AVNodes): task status out of range");
+    return int(m_status);
+}
+
+void TAVTask::LoadTaskInfo(TLogListModel* logList)
+{
+    if (!logList)
+        throw EEngineError("Assertion failure (AVNodes): LoadTaskInfo without a log list");
+    TNodeObject::LoadTaskInfo(logList);
+    logList->SetTask(this);
+}
+
+} // namespace korvane
