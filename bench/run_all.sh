@@ -20,6 +20,7 @@ out="$here/RESULTS.md"
   bash "$here/gui.sh" --section
   # what the figures mean and where we stand, kept by hand beside the script
   [ -f "$here/NOTES.md" ] && cat "$here/NOTES.md"
+  bash "$here/synth.sh"
 } | tee "$out.tmp"
 mv "$out.tmp" "$out"
 # the preview's own section (it keeps what is above it)

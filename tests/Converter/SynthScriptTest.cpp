@@ -1,8 +1,8 @@
 // The script host of the "synth" element on its own: the frame API, the
 // sandbox, the budget and memory cap, and how a stored description is cut at
 // its synth elements.
-#include "filters/SynthChain.h"
 #include "filters/SynthScript.h"
+#include "filters/SynthChain.h"
 #include "options/Persistent.h"
 
 #include <QStringList>
@@ -35,7 +35,8 @@ struct Picture
     {
         std::vector<uint8_t> all;
         for (int p = 0; p < 3; ++p) {
-            const int w = p ? (frame->width + 1) / 2 : frame->width, h = p ? (frame->height + 1) / 2 : frame->height;
+            const int w = p ? (frame->width + 1) / 2 : frame->width,
+                      h = p ? (frame->height + 1) / 2 : frame->height;
             for (int row = 0; row < h; ++row)
                 all.insert(all.end(), frame->data[p] + row * frame->linesize[p],
                            frame->data[p] + row * frame->linesize[p] + w);
@@ -50,7 +51,8 @@ struct Host
     bool stop = false;
     TSynthScript script;
     explicit Host(const QString& text)
-        : script(text, [this](const QString& m) { log << m; }, [this] { return stop; })
+        : script(
+              text, [this](const QString& m) { log << m; }, [this] { return stop; })
     {
     }
 };
@@ -168,7 +170,8 @@ TEST(SynthScript, SandboxOffersNoWayOut)
 TEST(SynthScript, StateLastsBetweenPicturesAndStopEndsALoop)
 {
     Picture pic(8, 8);
-    Host h("count = (count or 0) + 1 frame:set(0, 0, 0, count) if frame.number == 2 then while true do end end");
+    Host h(
+        "count = (count or 0) + 1 frame:set(0, 0, 0, count) if frame.number == 2 then while true do end end");
     for (int n = 0; n < 2; ++n)
         ASSERT_TRUE(h.script.Process(pic.frame.get(), n, 0));
     EXPECT_EQ(pic.At(0, 0, 0), 2);

@@ -3,9 +3,9 @@
 // the samples of a raw file; what the capture hands over must be those
 // samples.
 #include "sources/WaveCapture.h"
-#include "transcode/AVConverter.h"
 #include "JobRunner.h"
 #include "MediaFixtures.h"
+#include "transcode/AVConverter.h"
 
 #include <alsa/asoundlib.h>
 
@@ -40,14 +40,16 @@ public:
         m_a = Feed(22050, 2, 1);
         m_b = Feed(22050, 2, 2);
         QString conf;
-        for (const auto& [device, data, file] : {std::tuple{"!default", &m_a, "a.raw"}, std::tuple{"feedA", &m_a, "a.raw"},
-                                                 std::tuple{"feedB", &m_b, "b.raw"}}) {
+        for (const auto& [device, data, file] :
+             {std::tuple{"!default", &m_a, "a.raw"}, std::tuple{"feedA", &m_a, "a.raw"},
+              std::tuple{"feedB", &m_b, "b.raw"}}) {
             QFile raw(dir + "/" + file);
             EXPECT_TRUE(raw.open(QIODevice::WriteOnly));
             raw.write(*data);
-            conf += QStringLiteral("pcm.%1 { type file slave.pcm { type null } file \"/dev/null\" infile \"%2\" "
-                                   "format \"raw\" }\n")
-                        .arg(device, raw.fileName());
+            conf +=
+                QStringLiteral("pcm.%1 { type file slave.pcm { type null } file \"/dev/null\" infile \"%2\" "
+                               "format \"raw\" }\n")
+                    .arg(device, raw.fileName());
         }
         QFile f(dir + "/asound.conf");
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
@@ -69,17 +71,16 @@ private:
 };
 
 // Reads packets until at least bytes were captured.
-QByteArray Record(TWaveCapture& capture, int bytes, std::vector<std::pair<int64_t, int64_t>>* stamps = nullptr)
+QByteArray Record(TWaveCapture& capture, int bytes,
+                  std::vector<std::pair<int64_t, int64_t>>* stamps = nullptr)
 {
     QByteArray all;
     av::PacketPtr pkt = av::NewPacket();
     while (all.size() < bytes) {
         const int ret = capture.ReadPacket(pkt.get());
         EXPECT_EQ(ret, 0);
-        if (ret < 0)
-            break;
-        if (stamps)
-            stamps->push_back({pkt->pts, av_gettime() - pkt->pts - pkt->duration});
+        if (ret < 0) break;
+        if (stamps) stamps->push_back({pkt->pts, av_gettime() - pkt->pts - pkt->duration});
         EXPECT_EQ(pkt->duration, WaveCaptureDurationUs(pkt->size, capture.SampleRate(), capture.Channels()));
         all.append(reinterpret_cast<const char*>(pkt->data), pkt->size);
         av_packet_unref(pkt.get());
@@ -203,8 +204,9 @@ TEST(WaveCapture, JobRecordsTheFedSamplesIntoAFile)
     ASSERT_GT(data, 0);
     ExpectContains(file.mid(data + 8), feed.A(), 4);
 
-    for (const auto& [input, rate, code] : {std::tuple{"wavcap:", -1, "Could not open file:-1!"},
-                                            std::tuple{"wavcap:no_such_device_here", 44100, "Could not open file:-5!"}}) {
+    for (const auto& [input, rate, code] :
+         {std::tuple{"wavcap:", -1, "Could not open file:-1!"},
+          std::tuple{"wavcap:no_such_device_here", 44100, "Could not open file:-5!"}}) {
         TAVConverter c;
         JobEvents ev;
         Record(c, ev);

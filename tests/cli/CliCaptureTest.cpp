@@ -49,8 +49,9 @@ TEST_F(CliCapture, EndSecondsRecordsThatLong)
     WriteText(raw, QByteArray(44100 * 4, '\x10'));
     UseCaptureFeed(raw);
     const QString out = TempDir() + "/voice.mp3";
-    const ProcessResult r = Cli({"convert", "wavcap:", "-o", out, "--quiet", "--set", "AudioOptions.AudioSampleRate=44100",
-                                 "--set", "AudioOptions.AudioChannels=2", "--end", "10"});
+    const ProcessResult r =
+        Cli({"convert", "wavcap:", "-o", out, "--quiet", "--set", "AudioOptions.AudioSampleRate=44100",
+             "--set", "AudioOptions.AudioChannels=2", "--end", "10"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const ProbeResult p = Probe(out);
     ASSERT_TRUE(p.ok) << p.error.toStdString();
@@ -60,7 +61,8 @@ TEST_F(CliCapture, EndSecondsRecordsThatLong)
     EXPECT_NEAR(p.duration, 10.0, 0.2);
     EXPECT_TRUE(DecodesCleanly(out));
 
-    const ProcessResult missing = Cli({"convert", "wavcap:no_such_device_here", "-o", TempDir() + "/x.wav", "--quiet"});
+    const ProcessResult missing =
+        Cli({"convert", "wavcap:no_such_device_here", "-o", TempDir() + "/x.wav", "--quiet"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_TRUE(missing.err.contains("Could not open file:-5!")) << missing.err.toStdString();
 }
@@ -79,17 +81,16 @@ TEST_F(CliCapture, InterruptEndsARecordingWithAPlayableFile)
             QThread::msleep(10);
         const QByteArray chunk(640, '\x20');
         while (!done && fd >= 0) {
-            if (::write(fd, chunk.constData(), size_t(chunk.size())) < 0 && errno == EPIPE)
-                break;
+            if (::write(fd, chunk.constData(), size_t(chunk.size())) < 0 && errno == EPIPE) break;
             QThread::msleep(20);
         }
-        if (fd >= 0)
-            ::close(fd);
+        if (fd >= 0) ::close(fd);
     });
     const QString out = TempDir() + "/stopped.wav";
     QProcess p;
-    p.start(QStringLiteral(KORVANE_CLI), {"convert", "wavcap:", "-o", out, "--quiet", "--set",
-                                          "AudioOptions.AudioSampleRate=8000", "--set", "AudioOptions.AudioChannels=1"});
+    p.start(QStringLiteral(KORVANE_CLI),
+            {"convert", "wavcap:", "-o", out, "--quiet", "--set", "AudioOptions.AudioSampleRate=8000",
+             "--set", "AudioOptions.AudioChannels=1"});
     ASSERT_TRUE(p.waitForStarted());
     QThread::msleep(1500);
     const bool running = p.state() == QProcess::Running;

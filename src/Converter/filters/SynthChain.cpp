@@ -13,11 +13,9 @@ bool IsSynthAt(const QString& s, qsizetype pos, qsizetype* nameEnd)
 {
     while (pos < s.size() && s[pos] == u' ')
         ++pos;
-    if (!QStringView(s).mid(pos).startsWith(u"synth"))
-        return false;
+    if (!QStringView(s).mid(pos).startsWith(u"synth")) return false;
     const qsizetype after = pos + 5;
-    if (after < s.size() && s[after] != u'=' && s[after] != u',' && s[after] != u' ')
-        return false;
+    if (after < s.size() && s[after] != u'=' && s[after] != u',' && s[after] != u' ') return false;
     *nameEnd = after;
     return true;
 }
@@ -42,8 +40,8 @@ qsizetype ElementEnd(const QString& s, qsizetype pos)
 
 QString SourceArguments(const PictureFormat& f)
 {
-    return QString::asprintf("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", f.width, f.height,
-                             f.pixelFormat, f.timeBase.num, f.timeBase.den, f.sampleAspect.num,
+    return QString::asprintf("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", f.width,
+                             f.height, f.pixelFormat, f.timeBase.num, f.timeBase.den, f.sampleAspect.num,
                              f.sampleAspect.den);
 }
 
@@ -61,17 +59,14 @@ SynthSplit SplitAtSynth(const QString& stored)
         }
         // the script runs to the next ',' whatever it holds: its own commas are written "|"
         qsizetype end = stored.indexOf(u',', nameEnd);
-        if (end < 0)
-            end = stored.size();
+        if (end < 0) end = stored.size();
         split.segments << stored.mid(segmentStart, std::max<qsizetype>(0, pos - 1 - segmentStart));
         if (nameEnd < stored.size() && stored[nameEnd] == u'=') {
             QString script = stored.mid(nameEnd + 1, end - nameEnd - 1);
             script.replace(u'|', u',');
             split.scripts << script;
-        } else if (stored.mid(nameEnd, end - nameEnd).trimmed().isEmpty()) {
-            split.scripts << std::nullopt;
         } else {
-            split.scripts << std::nullopt; // "synth something": no "=", so no argument
+            split.scripts << std::nullopt; // "synth" without "=": no argument
         }
         segmentStart = end + 1;
         pos = end + 1;
@@ -90,8 +85,7 @@ int TSynthChain::Configure(const PictureFormat& input, const SynthSplit& split, 
     PictureFormat in = input;
     for (qsizetype k = 0; k < split.scripts.size(); ++k) {
         if (!split.scripts[k]) {
-            if (settings.log)
-                settings.log(QStringLiteral("The synth filter needs a script: synth=SCRIPT"));
+            if (settings.log) settings.log(QStringLiteral("The synth filter needs a script: synth=SCRIPT"));
             return AVERROR(EINVAL);
         }
         Stage stage;
@@ -99,20 +93,17 @@ int TSynthChain::Configure(const PictureFormat& input, const SynthSplit& split, 
         try {
             stage.script = std::make_unique<TSynthScript>(*split.scripts[k], settings.log, settings.stop);
             if (!split.segments[k].trimmed().isEmpty())
-                user = BuildFilterGraphText(split.segments[k], FilterInput{in.width, in.height, in.pixelFormat});
+                user =
+                    BuildFilterGraphText(split.segments[k], FilterInput{in.width, in.height, in.pixelFormat});
         } catch (const std::exception& e) {
-            if (settings.log)
-                settings.log(QString::fromUtf8(e.what()));
+            if (settings.log) settings.log(QString::fromUtf8(e.what()));
             return AVERROR(EINVAL);
         }
         QStringList chain;
-        if (k == 0 && !settings.head.isEmpty())
-            chain << settings.head;
-        if (!user.isEmpty())
-            chain << user;
+        if (k == 0 && !settings.head.isEmpty()) chain << settings.head;
+        if (!user.isEmpty()) chain << user;
         const int ret = BuildStage(stage, in, chain.join(u','), settings);
-        if (ret < 0)
-            return ret;
+        if (ret < 0) return ret;
         in.width = av_buffersink_get_w(stage.sink);
         in.height = av_buffersink_get_h(stage.sink);
         in.pixelFormat = av_buffersink_get_format(stage.sink);
@@ -125,22 +116,19 @@ int TSynthChain::Configure(const PictureFormat& input, const SynthSplit& split, 
     return 0;
 }
 
-int TSynthChain::BuildStage(Stage& stage, const PictureFormat& in, const QString& text, const Settings& settings)
+int TSynthChain::BuildStage(Stage& stage, const PictureFormat& in, const QString& text,
+                            const Settings& settings)
 {
     stage.graph.reset(avfilter_graph_alloc());
-    if (!stage.graph)
-        return AVERROR(ENOMEM);
+    if (!stage.graph) return AVERROR(ENOMEM);
     AVFilterGraph* graph = stage.graph.get();
-    if (settings.prepare)
-        settings.prepare(graph);
+    if (settings.prepare) settings.prepare(graph);
     int ret = avfilter_graph_create_filter(&stage.source, avfilter_get_by_name("buffer"), "src",
                                            SourceArguments(in).toUtf8().constData(), nullptr, graph);
-    if (ret < 0)
-        return ret;
-    ret = avfilter_graph_create_filter(&stage.sink, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr,
-                                       graph);
-    if (ret < 0)
-        return ret;
+    if (ret < 0) return ret;
+    ret = avfilter_graph_create_filter(&stage.sink, avfilter_get_by_name("buffersink"), "out", nullptr,
+                                       nullptr, graph);
+    if (ret < 0) return ret;
     // the script works on 8-bit 4:2:0 pictures
     const QString format = QStringLiteral("format=pix_fmts=yuv420p|yuvj420p");
     QString description;
@@ -151,10 +139,8 @@ int TSynthChain::BuildStage(Stage& stage, const PictureFormat& in, const QString
         QString body = text;
         body.replace(QLatin1String("[in]"), QLatin1String("[kv_synth_in]"));
         body.replace(QLatin1String("[out]"), QLatin1String("[kv_synth_out]"));
-        if (!text.contains(QLatin1String("[in]")))
-            body.prepend(QLatin1String("[kv_synth_in]"));
-        if (!text.contains(QLatin1String("[out]")))
-            body.append(QLatin1String("[kv_synth_out]"));
+        if (!text.contains(QLatin1String("[in]"))) body.prepend(QLatin1String("[kv_synth_in]"));
+        if (!text.contains(QLatin1String("[out]"))) body.append(QLatin1String("[kv_synth_out]"));
         description = QStringLiteral("[in]null[kv_synth_in];[kv_synth_out]%1[out];%2").arg(format, body);
     }
     AVFilterInOut* outputs = avfilter_inout_alloc();
@@ -181,14 +167,12 @@ int TSynthChain::BuildStage(Stage& stage, const PictureFormat& in, const QString
 
 void TSynthChain::Send(const AVFrame* picture)
 {
-    if (m_stages.empty())
-        return;
+    if (m_stages.empty()) return;
     Stage& first = m_stages.front();
     const int ret = picture ? av_buffersrc_add_frame_flags(first.source, const_cast<AVFrame*>(picture),
                                                            AV_BUFFERSRC_FLAG_KEEP_REF)
                             : av_buffersrc_add_frame(first.source, nullptr);
-    if (ret < 0 && picture)
-        throw EEngineError("Error while feeding the filter graph");
+    if (ret < 0 && picture) throw EEngineError("Error while feeding the filter graph");
     Pump(0);
 }
 
@@ -198,11 +182,9 @@ void TSynthChain::Pump(size_t first)
         Stage& stage = m_stages[k];
         for (;;) {
             av::FramePtr picture = av::NewFrame();
-            if (!picture)
-                throw EEngineError("Out of memory");
+            if (!picture) throw EEngineError("Out of memory");
             const int ret = av_buffersink_get_frame(stage.sink, picture.get());
-            if (ret == AVERROR(EAGAIN))
-                break;
+            if (ret == AVERROR(EAGAIN)) break;
             if (ret == AVERROR_EOF) {
                 if (!stage.ended && k + 1 < m_stages.size() &&
                     av_buffersrc_add_frame(m_stages[k + 1].source, nullptr) < 0)
@@ -210,8 +192,7 @@ void TSynthChain::Pump(size_t first)
                 stage.ended = true;
                 break;
             }
-            if (ret < 0)
-                throw EEngineError("Error while filtering video");
+            if (ret < 0) throw EEngineError("Error while filtering video");
             RunScript(stage, picture.get());
             if (k + 1 < m_stages.size()) {
                 if (av_buffersrc_add_frame(m_stages[k + 1].source, picture.get()) < 0)
@@ -226,21 +207,51 @@ void TSynthChain::Pump(size_t first)
 void TSynthChain::RunScript(Stage& stage, AVFrame* picture)
 {
     const int64_t number = stage.number++;
-    if (av_frame_make_writable(picture) < 0)
-        throw EEngineError("Out of memory");
+    // a picture shared with the decoder is copied before the script writes
+    // on it; the shared one then stays as it was and serves to undo a failure
+    av::FramePtr original;
+    if (!av_frame_is_writable(picture)) {
+        original = av::NewFrame();
+        if (!original) throw EEngineError("Out of memory");
+        av_frame_move_ref(original.get(), picture);
+        if (WritableCopy(stage, original.get(), picture) < 0) throw EEngineError("Out of memory");
+    }
     double seconds = 0;
     const AVRational tb = av_buffersink_get_time_base(stage.sink);
     if (picture->pts != AV_NOPTS_VALUE && tb.den)
         seconds = double(picture->pts) * av_q2d(tb);
     else if (const AVRational rate = av_buffersink_get_frame_rate(stage.sink); rate.num > 0 && rate.den > 0)
         seconds = double(number) / av_q2d(rate);
-    stage.script->Process(picture, number, seconds);
+    stage.script->Process(picture, number, seconds, original.get());
+}
+
+int TSynthChain::WritableCopy(Stage& stage, const AVFrame* source, AVFrame* copy)
+{
+    // pooled: a fresh 1080p buffer per picture would cost page faults each time
+    const auto format = AVPixelFormat(source->format);
+    const int size = av_image_get_buffer_size(format, source->width, source->height, 64);
+    if (size < 0) return size;
+    if (!stage.pool || stage.poolSize != size) {
+        stage.pool.reset(av_buffer_pool_init(size_t(size), av_buffer_alloc));
+        stage.poolSize = size;
+        if (!stage.pool) return AVERROR(ENOMEM);
+    }
+    copy->buf[0] = av_buffer_pool_get(stage.pool.get());
+    if (!copy->buf[0]) return AVERROR(ENOMEM);
+    copy->width = source->width;
+    copy->height = source->height;
+    copy->format = source->format;
+    int ret = av_image_fill_arrays(copy->data, copy->linesize, copy->buf[0]->data, format, source->width,
+                                   source->height, 64);
+    if (ret >= 0) ret = av_frame_copy_props(copy, source);
+    if (ret >= 0) ret = av_frame_copy(copy, source);
+    if (ret < 0) av_frame_unref(copy);
+    return ret;
 }
 
 av::FramePtr TSynthChain::TakeOutput()
 {
-    if (m_ready.empty())
-        return {};
+    if (m_ready.empty()) return {};
     av::FramePtr next = std::move(m_ready.front());
     m_ready.pop_front();
     return next;

@@ -56,10 +56,10 @@ class TSynthChain
 public:
     struct Settings
     {
-        QString head;                                 // the engine's own filters first (deinterlacer, scaler)
-        std::function<void(AVFilterGraph*)> prepare;  // called on each new graph (log routing, threads)
-        TSynthScript::LogFunction log;                // the job's log, for errors
-        TSynthScript::StopFunction stop;              // true once the job is being stopped
+        QString head;                                // the engine's own filters first (deinterlacer, scaler)
+        std::function<void(AVFilterGraph*)> prepare; // called on each new graph (log routing, threads)
+        TSynthScript::LogFunction log;               // the job's log, for errors
+        TSynthScript::StopFunction stop;             // true once the job is being stopped
     };
 
     // Builds the graphs and script states up to the last synth element of
@@ -80,6 +80,10 @@ public:
     TSynthScript* Script(int index) const;
 
 private:
+    struct PoolDeleter
+    {
+        void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
+    };
     struct Stage
     {
         av::FilterGraphPtr graph;
@@ -88,11 +92,14 @@ private:
         std::unique_ptr<TSynthScript> script;
         int64_t number = 0; // pictures run through the script
         bool ended = false;
+        std::unique_ptr<AVBufferPool, PoolDeleter> pool; // buffers of the writable copies
+        int poolSize = 0;
     };
 
     int BuildStage(Stage& stage, const PictureFormat& in, const QString& text, const Settings& settings);
     void Pump(size_t first);
     void RunScript(Stage& stage, AVFrame* picture);
+    static int WritableCopy(Stage& stage, const AVFrame* source, AVFrame* copy);
 
     std::vector<Stage> m_stages;
     PictureFormat m_output;

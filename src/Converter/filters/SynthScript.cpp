@@ -4,10 +4,10 @@
 
 extern "C" {
 #include <lauxlib.h>
-#include <lua.h>
-#include <lualib.h>
 #include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
+#include <lua.h>
+#include <lualib.h>
 }
 
 #include <algorithm>
@@ -24,10 +24,8 @@ constexpr int kHookStep = 10000;
 
 uint8_t ClampSample(lua_Number v)
 {
-    if (std::isnan(v) || v <= 0)
-        return 0;
-    if (v >= 255)
-        return 255;
+    if (std::isnan(v) || v <= 0) return 0;
+    if (v >= 255) return 255;
     return uint8_t(std::lround(v));
 }
 
@@ -35,8 +33,7 @@ uint8_t ClampSample(lua_Number v)
 // break the virtual machine's invariants.
 int TextOnlyLoad(lua_State* L)
 {
-    if (lua_gettop(L) < 3)
-        lua_settop(L, 3);
+    if (lua_gettop(L) < 3) lua_settop(L, 3);
     lua_pushliteral(L, "t");
     lua_replace(L, 3);
     lua_pushvalue(L, lua_upvalueindex(1));
@@ -54,14 +51,14 @@ void ClipSpan(lua_Integer start, lua_Integer length, int limit, lua_Integer& lo,
     length = std::clamp<lua_Integer>(length, 0, bound);
     lo = std::clamp<lua_Integer>(start, 0, limit);
     hi = std::clamp<lua_Integer>(start + length, 0, limit);
-    if (hi < lo)
-        hi = lo;
+    if (hi < lo) hi = lo;
 }
 
 } // namespace
 
 struct TSynthScript::Plane
 {
+    int index = 0;
     uint8_t* data = nullptr;
     int linesize = 0;
     int width = 0;
@@ -78,8 +75,7 @@ TSynthScript::TSynthScript(const QString& script, LogFunction log, StopFunction 
                                .arg(kMaxScriptBytes)
                                .toStdString());
     m_lua = lua_newstate(&TSynthScript::Allocate, this);
-    if (!m_lua)
-        throw EEngineError("Out of memory while creating the synth script state");
+    if (!m_lua) throw EEngineError("Out of memory while creating the synth script state");
     *static_cast<TSynthScript**>(lua_getextraspace(m_lua)) = this;
     OpenSandbox();
     if (luaL_loadbufferx(m_lua, text.constData(), size_t(text.size()), "=synth", "t") != LUA_OK) {
@@ -95,8 +91,7 @@ TSynthScript::TSynthScript(const QString& script, LogFunction log, StopFunction 
 
 TSynthScript::~TSynthScript()
 {
-    if (m_lua)
-        lua_close(m_lua);
+    if (m_lua) lua_close(m_lua);
 }
 
 void* TSynthScript::Allocate(void* ud, void* ptr, size_t oldSize, size_t newSize)
@@ -111,8 +106,7 @@ void* TSynthScript::Allocate(void* ud, void* ptr, size_t oldSize, size_t newSize
     if (newSize > old && self->m_memoryInUse + (newSize - old) > self->m_memoryCap)
         return nullptr; // Lua raises "not enough memory"
     void* block = std::realloc(ptr, newSize);
-    if (block)
-        self->m_memoryInUse = self->m_memoryInUse - old + newSize;
+    if (block) self->m_memoryInUse = self->m_memoryInUse - old + newSize;
     return block;
 }
 
@@ -144,35 +138,31 @@ void TSynthScript::Hook(lua_State* L, lua_Debug*)
     if (!self.m_aborting) {
         self.m_instructions += kHookStep;
         const bool stopped = self.m_stop && self.m_stop();
-        if (!stopped && self.m_instructions <= self.m_budget)
-            return;
+        if (!stopped && self.m_instructions <= self.m_budget) return;
         // from now on every instruction fails, so a pcall in the script
         // cannot catch the abort and go on
         self.m_aborting = true;
         self.m_stoppedByRequest = stopped;
         lua_sethook(L, &TSynthScript::Hook, LUA_MASKCOUNT, 1);
     }
-    if (self.m_stoppedByRequest)
-        luaL_error(L, "the job was stopped");
+    if (self.m_stoppedByRequest) luaL_error(L, "the job was stopped");
     luaL_error(L, "the script ran more than %I instructions on one picture", lua_Integer(self.m_budget));
 }
 
 void TSynthScript::Fail(const QString& message)
 {
-    if (!m_firstError.isEmpty())
-        return;
+    if (!m_firstError.isEmpty()) return;
     m_firstError = message.isEmpty() ? QStringLiteral("unknown error") : message;
-    if (m_log)
-        m_log(QStringLiteral("synth script error: %1").arg(m_firstError));
+    if (m_log) m_log(QStringLiteral("synth script error: %1").arg(m_firstError));
 }
 
-bool TSynthScript::Process(AVFrame* picture, int64_t number, double timeSeconds)
+bool TSynthScript::Process(AVFrame* picture, int64_t number, double timeSeconds, const AVFrame* original)
 {
-    if (m_chunkRef < 0 || !picture)
-        return false;
+    if (m_chunkRef < 0 || !picture) return false;
     lua_State* L = m_lua;
     m_picture = picture;
-    m_backedUp = false;
+    m_original = original;
+    std::fill(std::begin(m_touched), std::end(m_touched), false);
     m_instructions = 0;
     m_aborting = false;
     m_stoppedByRequest = false;
@@ -188,8 +178,8 @@ bool TSynthScript::Process(AVFrame* picture, int64_t number, double timeSeconds)
     lua_setfield(L, -2, "number");
     lua_pushnumber(L, timeSeconds);
     lua_setfield(L, -2, "time");
-    const luaL_Reg methods[] = {{"get", &FrameGet}, {"set", &FrameSet}, {"map", &FrameMap}, {"fill", &FrameFill},
-                                {nullptr, nullptr}};
+    const luaL_Reg methods[] = {
+        {"get", &FrameGet}, {"set", &FrameSet}, {"map", &FrameMap}, {"fill", &FrameFill}, {nullptr, nullptr}};
     luaL_setfuncs(L, methods, 0);
     lua_setglobal(L, "frame");
 
@@ -200,17 +190,16 @@ bool TSynthScript::Process(AVFrame* picture, int64_t number, double timeSeconds)
     bool ok = rc == LUA_OK;
     if (!ok) {
         const char* text = lua_tostring(L, -1);
-        const QString message = text ? QString::fromUtf8(text)
-                                     : QStringLiteral("error object is a %1 value")
-                                           .arg(QString::fromUtf8(luaL_typename(L, -1)));
+        const QString message =
+            text ? QString::fromUtf8(text)
+                 : QStringLiteral("error object is a %1 value").arg(QString::fromUtf8(luaL_typename(L, -1)));
         Restore();
-        if (!m_stoppedByRequest)
-            Fail(message);
-        if (rc == LUA_ERRMEM)
-            lua_gc(L, LUA_GCCOLLECT);
+        if (!m_stoppedByRequest) Fail(message);
+        if (rc == LUA_ERRMEM) lua_gc(L, LUA_GCCOLLECT);
     }
     lua_settop(L, 0);
     m_picture = nullptr;
+    m_original = nullptr;
     return ok;
 }
 
@@ -219,6 +208,7 @@ TSynthScript::Plane TSynthScript::PlaneAt(int p) const
     const AVFrame* f = m_picture;
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
     Plane plane;
+    plane.index = p;
     plane.data = f->data[p];
     plane.linesize = f->linesize[p];
     plane.width = p ? AV_CEIL_RSHIFT(f->width, d ? d->log2_chroma_w : 1) : f->width;
@@ -230,38 +220,35 @@ TSynthScript::Plane TSynthScript::PlaneArgument(lua_State* L, int index)
 {
     const lua_Integer p = luaL_checkinteger(L, index);
     luaL_argcheck(L, p >= 0 && p <= 2, index, "plane must be 0 (Y), 1 (U) or 2 (V)");
-    if (!m_picture)
-        luaL_error(L, "frame is only valid while the script runs on a picture");
+    if (!m_picture) luaL_error(L, "frame is only valid while the script runs on a picture");
     return PlaneAt(int(p));
 }
 
-void TSynthScript::BackUp()
+void TSynthScript::BackUp(int p)
 {
-    if (m_backedUp || !m_picture)
-        return;
-    for (int p = 0; p < 3; ++p) {
-        const Plane plane = PlaneAt(p);
-        std::vector<uint8_t>& copy = m_backup[p];
-        copy.resize(size_t(plane.width) * size_t(plane.height));
-        for (int y = 0; y < plane.height; ++y)
-            std::memcpy(copy.data() + size_t(y) * plane.width, plane.data + ptrdiff_t(y) * plane.linesize,
-                        size_t(plane.width));
-    }
-    m_backedUp = true;
+    if (m_touched[p] || !m_picture) return;
+    m_touched[p] = true;
+    if (m_original) return; // the caller's copy serves
+    const Plane plane = PlaneAt(p);
+    std::vector<uint8_t>& copy = m_backup[p];
+    copy.resize(size_t(plane.width) * size_t(plane.height));
+    for (int y = 0; y < plane.height; ++y)
+        std::memcpy(copy.data() + size_t(y) * plane.width, plane.data + ptrdiff_t(y) * plane.linesize,
+                    size_t(plane.width));
 }
 
 void TSynthScript::Restore()
 {
-    if (!m_backedUp || !m_picture)
-        return;
+    if (!m_picture) return;
     for (int p = 0; p < 3; ++p) {
+        if (!m_touched[p]) continue;
         const Plane plane = PlaneAt(p);
-        const std::vector<uint8_t>& copy = m_backup[p];
+        const uint8_t* source = m_original ? m_original->data[p] : m_backup[p].data();
+        const ptrdiff_t pitch = m_original ? m_original->linesize[p] : plane.width;
         for (int y = 0; y < plane.height; ++y)
-            std::memcpy(plane.data + ptrdiff_t(y) * plane.linesize, copy.data() + size_t(y) * plane.width,
-                        size_t(plane.width));
+            std::memcpy(plane.data + ptrdiff_t(y) * plane.linesize, source + y * pitch, size_t(plane.width));
+        m_touched[p] = false;
     }
-    m_backedUp = false;
 }
 
 int TSynthScript::FrameGet(lua_State* L)
@@ -270,7 +257,8 @@ int TSynthScript::FrameGet(lua_State* L)
     const Plane plane = self.PlaneArgument(L, 2);
     const lua_Integer x = luaL_checkinteger(L, 3), y = luaL_checkinteger(L, 4);
     if (x < 0 || y < 0 || x >= plane.width || y >= plane.height)
-        return luaL_error(L, "frame:get: (%I, %I) is outside the plane (%d x %d)", x, y, plane.width, plane.height);
+        return luaL_error(L, "frame:get: (%I, %I) is outside the plane (%d x %d)", x, y, plane.width,
+                          plane.height);
     lua_pushinteger(L, plane.data[y * plane.linesize + x]);
     return 1;
 }
@@ -281,9 +269,8 @@ int TSynthScript::FrameSet(lua_State* L)
     const Plane plane = self.PlaneArgument(L, 2);
     const lua_Integer x = luaL_checkinteger(L, 3), y = luaL_checkinteger(L, 4);
     const uint8_t v = ClampSample(luaL_checknumber(L, 5));
-    if (x < 0 || y < 0 || x >= plane.width || y >= plane.height)
-        return 0;
-    self.BackUp();
+    if (x < 0 || y < 0 || x >= plane.width || y >= plane.height) return 0;
+    self.BackUp(plane.index);
     plane.data[y * plane.linesize + x] = v;
     return 0;
 }
@@ -298,12 +285,11 @@ int TSynthScript::FrameMap(lua_State* L)
         lua_geti(L, 3, i);
         int isNumber = 0;
         const lua_Number v = lua_tonumberx(L, -1, &isNumber);
-        if (!isNumber)
-            return luaL_error(L, "frame:map: lut[%d] is not a number", i);
+        if (!isNumber) return luaL_error(L, "frame:map: lut[%d] is not a number", i);
         lut[i] = ClampSample(v);
         lua_pop(L, 1);
     }
-    self.BackUp();
+    self.BackUp(plane.index);
     for (int y = 0; y < plane.height; ++y) {
         uint8_t* row = plane.data + ptrdiff_t(y) * plane.linesize;
         for (int x = 0; x < plane.width; ++x)
@@ -322,9 +308,8 @@ int TSynthScript::FrameFill(lua_State* L)
     lua_Integer x0, x1, y0, y1;
     ClipSpan(x, w, plane.width, x0, x1);
     ClipSpan(y, h, plane.height, y0, y1);
-    if (x1 <= x0 || y1 <= y0)
-        return 0;
-    self.BackUp();
+    if (x1 <= x0 || y1 <= y0) return 0;
+    self.BackUp(plane.index);
     for (lua_Integer row = y0; row < y1; ++row)
         std::memset(plane.data + row * plane.linesize + x0, v, size_t(x1 - x0));
     return 0;

@@ -58,8 +58,10 @@ public:
 
     // Runs the script on a writable yuv420p/yuvj420p picture. True when the
     // script ran to its end; false when it failed and the picture was put back
-    // as it was.
-    bool Process(AVFrame* picture, int64_t number, double timeSeconds);
+    // as it was. original, when given, is an untouched copy of the picture
+    // (same size and format): a failure restores from it instead of from a
+    // copy of its own.
+    bool Process(AVFrame* picture, int64_t number, double timeSeconds, const AVFrame* original = nullptr);
 
     // The first error met, empty while none.
     QString FirstError() const { return m_firstError; }
@@ -79,7 +81,7 @@ private:
     void Fail(const QString& message);
     Plane PlaneAt(int p) const;
     Plane PlaneArgument(lua_State* L, int index);
-    void BackUp(); // keeps the picture's samples before the first change
+    void BackUp(int plane); // keeps a plane's samples before its first change
     void Restore();
 
     LogFunction m_log;
@@ -95,8 +97,9 @@ private:
     size_t m_memoryInUse = 0;
     QString m_firstError;
     QString m_loadError;
-    AVFrame* m_picture = nullptr; // during Process only
-    bool m_backedUp = false;
+    AVFrame* m_picture = nullptr;        // during Process only
+    const AVFrame* m_original = nullptr; // during Process only
+    bool m_touched[3] = {};              // planes changed during this Process
     std::vector<uint8_t> m_backup[3];
 };
 

@@ -32,8 +32,7 @@ void LibraryLog(const QString& line)
 
 int64_t WaveCaptureDurationUs(int64_t bytes, int sampleRate, int channels)
 {
-    if (sampleRate <= 0 || channels <= 0)
-        return 0;
+    if (sampleRate <= 0 || channels <= 0) return 0;
     return bytes * 1000000 / (int64_t(sampleRate) * channels * 2);
 }
 
@@ -56,10 +55,8 @@ int TWaveCapture::DeviceError(int alsaError)
 
 int TWaveCapture::ReadHeader(int sampleRate, int channels)
 {
-    if (sampleRate <= 0 || channels <= 0)
-        return -1;
-    if (m_pcm)
-        return 0;
+    if (sampleRate <= 0 || channels <= 0) return -1;
+    if (m_pcm) return 0;
     {
         std::lock_guard lock(g_devicesLock);
         if (g_devices.contains(m_device)) {
@@ -84,8 +81,7 @@ int TWaveCapture::ReadHeader(int sampleRate, int channels)
     // the hardware lacks them
     err = snd_pcm_set_params(m_pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, unsigned(channels),
                              unsigned(sampleRate), 1, kDeviceBufferUs);
-    if (err >= 0)
-        err = snd_pcm_start(m_pcm);
+    if (err >= 0) err = snd_pcm_start(m_pcm);
     if (err < 0) {
         const int result = DeviceError(err);
         ReadClose();
@@ -98,41 +94,34 @@ bool TWaveCapture::Recover(int alsaError)
 {
     // an overrun (the job read too late) loses the sound that did not fit;
     // recording goes on
-    if (snd_pcm_recover(m_pcm, alsaError, 1) < 0)
-        return false;
+    if (snd_pcm_recover(m_pcm, alsaError, 1) < 0) return false;
     const snd_pcm_state_t state = snd_pcm_state(m_pcm);
     return state == SND_PCM_STATE_RUNNING || snd_pcm_start(m_pcm) >= 0;
 }
 
 int TWaveCapture::ReadPacket(AVPacket* pkt)
 {
-    if (!m_pcm)
-        return AVERROR_EOF;
+    if (!m_pcm) return AVERROR_EOF;
     for (;;) {
-        if (m_stop && m_stop())
-            return AVERROR_EXIT;
+        if (m_stop && m_stop()) return AVERROR_EXIT;
         snd_pcm_sframes_t avail = snd_pcm_avail(m_pcm);
         if (avail < 0) {
-            if (!Recover(int(avail)))
-                return DeviceError(int(avail));
+            if (!Recover(int(avail))) return DeviceError(int(avail));
             continue;
         }
         if (avail == 0) {
             const int waited = snd_pcm_wait(m_pcm, kPollMs);
-            if (waited < 0 && !Recover(waited))
-                return DeviceError(waited);
+            if (waited < 0 && !Recover(waited)) return DeviceError(waited);
             continue;
         }
         const int blockAlign = BlockAlign();
         avail = std::min<snd_pcm_sframes_t>(avail, (INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE) / blockAlign);
         const int ret = av_new_packet(pkt, int(avail) * blockAlign);
-        if (ret < 0)
-            return ret;
+        if (ret < 0) return ret;
         const snd_pcm_sframes_t got = snd_pcm_readi(m_pcm, pkt->data, snd_pcm_uframes_t(avail));
         if (got <= 0) {
             av_packet_unref(pkt);
-            if (got < 0 && !Recover(int(got)))
-                return DeviceError(int(got));
+            if (got < 0 && !Recover(int(got))) return DeviceError(int(got));
             continue;
         }
         const int bytes = int(got) * blockAlign;
@@ -192,8 +181,7 @@ int TWaveCaptureInput::Read(void* opaque, uint8_t* buffer, int size)
         av_packet_unref(pending);
         self->m_offset = 0;
         const int ret = self->m_capture->ReadPacket(pending);
-        if (ret < 0)
-            return ret;
+        if (ret < 0) return ret;
     }
     const int n = std::min(size, pending->size - self->m_offset);
     std::memcpy(buffer, pending->data + self->m_offset, size_t(n));
@@ -201,22 +189,23 @@ int TWaveCaptureInput::Read(void* opaque, uint8_t* buffer, int size)
     return n;
 }
 
-std::unique_ptr<TWaveCaptureInput> AttachWaveCapture(const QString& name, AVFormatContext* ctx, int sampleRate,
-                                                     int channels, TWaveCapture::StopFunction stop,
-                                                     AVDictionary** options, int* error)
+std::unique_ptr<TWaveCaptureInput> AttachWaveCapture(const QString& name, AVFormatContext* ctx,
+                                                     int sampleRate, int channels,
+                                                     TWaveCapture::StopFunction stop, AVDictionary** options,
+                                                     int* error)
 {
     auto capture = std::make_unique<TWaveCapture>(WaveCaptureDevice(name));
     capture->SetStopFunction(std::move(stop));
     *error = capture->ReadHeader(sampleRate, channels);
-    if (*error < 0)
-        return {};
+    if (*error < 0) return {};
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
     if (!buffer) {
         *error = -12;
         return {};
     }
     auto input = std::make_unique<TWaveCaptureInput>(std::move(capture), nullptr);
-    input->m_io = avio_alloc_context(buffer, kIoBufferSize, 0, input.get(), &TWaveCaptureInput::Read, nullptr, nullptr);
+    input->m_io =
+        avio_alloc_context(buffer, kIoBufferSize, 0, input.get(), &TWaveCaptureInput::Read, nullptr, nullptr);
     if (!input->m_io) {
         av_free(buffer);
         *error = -12;

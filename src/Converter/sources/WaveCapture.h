@@ -93,7 +93,8 @@ public:
 
 private:
     friend std::unique_ptr<TWaveCaptureInput> AttachWaveCapture(const QString&, AVFormatContext*, int, int,
-                                                                TWaveCapture::StopFunction, AVDictionary**, int*);
+                                                                TWaveCapture::StopFunction, AVDictionary**,
+                                                                int*);
     static int Read(void* opaque, uint8_t* buffer, int size);
 
     std::unique_ptr<TWaveCapture> m_capture;
@@ -106,8 +107,9 @@ private:
 // ctx (allocated, not opened): ctx->pb is set, the demuxer options (sample
 // rate, channel layout) go into options. On failure returns nothing and
 // *error holds the capture's code (-1, -5, -12).
-std::unique_ptr<TWaveCaptureInput> AttachWaveCapture(const QString& name, AVFormatContext* ctx, int sampleRate,
-                                                     int channels, TWaveCapture::StopFunction stop,
-                                                     AVDictionary** options, int* error);
+std::unique_ptr<TWaveCaptureInput> AttachWaveCapture(const QString& name, AVFormatContext* ctx,
+                                                     int sampleRate, int channels,
+                                                     TWaveCapture::StopFunction stop, AVDictionary** options,
+                                                     int* error);
 
 } // namespace korvane
