@@ -289,6 +289,7 @@ void TAVConverter::Run()
         const TRational* rate = m_options->VideoOptions()->FrameRate();
         if (rate->num() > 0 && rate->den() > 0 && !(rate->num() == 25 && rate->den() == 1))
             m_engine->requestedRate = {rate->num(), rate->den()};
+        m_engine->requestedPixelFormat = m_options->VideoOptions()->PixelFormat;
         for (int i = 0; i < m_inputFiles.size(); ++i)
             OpenInput(*this, *m_engine, i);
         for (const TimestampScale& s : m_options->TimestampScales)
