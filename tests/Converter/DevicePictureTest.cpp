@@ -118,7 +118,7 @@ TEST(DevicePictures, OddSizesAreScaledToWhatTheEncoderTakesKeepingTheShape)
     const QString in = Fixture("odd_720x405.mpg", {"-f", "lavfi", "-i", "testsrc=size=720x405:rate=25:duration=1",
                                                    "-c:v", "mpeg2video", "-q:v", "4", "-an"});
     const QString dir = TempDir();
-    for (const QString& encoder : {"libx264", "libxvid", "wmv2"}) {
+    for (const QString& encoder : QStringList{"libx264", "libxvid", "wmv2"}) {
         SCOPED_TRACE(encoder.toStdString());
         const QString out = dir + "/odd_" + encoder + ".mkv";
         ASSERT_EQ(Convert(in, out, [&](TAVConvertOptions* o) { o->VideoOptions()->m_encoderVideoCodecName = encoder; }),

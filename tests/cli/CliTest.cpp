@@ -120,7 +120,7 @@ TEST_F(CliBasics, ConvertSucceedsFailsAndNeverOverwritesSilently)
                                                 "testsrc2=size=320x240:rate=25:duration=1,noise=alls=12:allf=t",
                                                 "-c:v", "ffv1"});
     QList<double> ours, tools;
-    for (const QString& rate : {"300000", "3000000"}) {
+    for (const QString& rate : QStringList{"300000", "3000000"}) {
         const QString out = dir + "/rate" + rate + ".mkv", tool = dir + "/tool_rate" + rate + ".mkv";
         r = Cli({"convert", noisy, "-o", out, "--quiet", "--option", "b=" + rate, "--set",
                  "VideoOptions.EncoderVideoCodecName=mpeg4"});
