@@ -55,6 +55,10 @@ int RunConvert(QCoreApplication& app, const QStringList& args)
 
     // Load never throws: a damaged file is set aside and reported by InfoBox
     TAVConfiguration config;
+    // the configured priority belongs to the desktop program: the command
+    // line keeps the priority it was started with (nice korvane-cli ...),
+    // also when a first start writes the configuration
+    config.ApplyPriority = [](int) {};
     config.Load();
     const QString outputFolder = config.OutputFolder().isEmpty() ? TAVConfiguration::DefaultOutputFolder()
                                                                  : config.OutputFolder();

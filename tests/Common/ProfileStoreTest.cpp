@@ -1,5 +1,6 @@
 // The built-in catalog and the user's profile store (Profiles.ini).
 #include "profiles/IniFile.h"
+#include "transcode/Engine.h"
 #include "MediaFixtures.h"
 #include "ProfileCatalog.h"
 
@@ -148,8 +149,38 @@ TEST(ProfileCatalog, EveryCatalogProfileApplies)
     TAVProfileList list;
     BuildProfileCatalog(&list);
     for (int i = 0; i < list.Count(); ++i) {
+        TAVProfile* profile = list.Items(i);
+        SCOPED_TRACE(profile->Description().toStdString());
         TAVConvertOptions options;
-        EXPECT_TRUE(list.Items(i)->Apply(&options)) << i;
+        options.m_threadCount = 0;
+        ASSERT_TRUE(profile->Apply(&options));
+        const TVideoOptions* v = options.VideoOptions();
+        const TAudioOptions* a = options.AudioOptions();
+        // every encoder a profile names exists in this build (or has a stand-in)
+        for (const QString& name : {v->m_encoderVideoCodecName, a->m_encoderAudioCodecName})
+            if (!name.isEmpty())
+                EXPECT_NE(avcodec_find_encoder_by_name(EncoderAlias(name, nullptr).toUtf8().constData()), nullptr)
+                    << name.toStdString();
+        if (!options.m_outputFormat.isEmpty())
+            EXPECT_NE(av_guess_format(options.m_outputFormat.toUtf8().constData(), nullptr, nullptr), nullptr);
+        // what the profile is for ends up in the options
+        if (qobject_cast<TAVCustomVideoProfile*>(profile)) {
+            EXPECT_FALSE(v->m_videoDisable);
+            EXPECT_FALSE(v->m_encoderVideoCodecName.isEmpty());
+            EXPECT_FALSE(a->m_encoderAudioCodecName.isEmpty());
+        } else if (qobject_cast<TAVCustomAudioProfile*>(profile)) {
+            EXPECT_TRUE(v->m_videoDisable);
+            EXPECT_FALSE(a->m_encoderAudioCodecName.isEmpty());
+            EXPECT_GT(a->m_bitrate, 0);
+        } else if (qobject_cast<TAVImageProfile*>(profile)) {
+            EXPECT_EQ(options.m_threadCount, 1);
+        } else if (qobject_cast<TAVDv50Profile*>(profile)) {
+            EXPECT_EQ(v->PixelFormat, 4); // 4:2:2
+        } else {
+            // VCD, SVCD, DVD and DV: a container and a TV frame rate
+            EXPECT_FALSE(options.m_outputFormat.isEmpty());
+            EXPECT_EQ(v->FrameRate()->num(), 25);
+        }
     }
 }
 

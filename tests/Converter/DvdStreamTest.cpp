@@ -269,3 +269,34 @@ TEST(DvdSource, UnopenedSourceIsReleasedByItsHandle)
     EXPECT_THROW(AttachStreamSource(source.Name, ctx), EEngineError);
     avformat_free_context(ctx);
 }
+
+TEST(DvdStream, TheLastChapterSeeksBackAfterItsEndWasRead)
+{
+    const QByteArray vob = Vob(1);
+    auto head = TDvdStream::Create(Title(1), 1, 3, 1);
+    const int64_t lastStart = head->Size();
+    auto last = TDvdStream::Create(Title(1), 4, 4, 1);
+    ASSERT_EQ(lastStart + last->Size(), vob.size());
+    // the demuxer's pattern: read to the end (the title ends there), then back
+    EXPECT_EQ(ReadAll(*last, 65536), vob.mid(lastStart));
+    char buf[3000];
+    for (int64_t offset : {int64_t(0), last->Size() - 3000, int64_t(5000), int64_t(0)}) {
+        ASSERT_EQ(last->Seek(offset, TSeekOrigin::soBeginning), offset);
+        ASSERT_EQ(last->Read(buf, sizeof buf), 3000) << offset;
+        EXPECT_EQ(QByteArray(buf, 3000), vob.mid(lastStart + offset, 3000)) << "offset " << offset;
+        EXPECT_EQ(ReadAll(*last, 4096).size(), last->Size() - offset - 3000) << "to the end again from " << offset;
+    }
+}
+
+TEST(DvdSource, TheLastChapterAloneDemuxesToItsEnd)
+{
+    for (const auto& [title, chapter] : {std::pair{1, 4}, std::pair{2, 2}}) {
+        SCOPED_TRACE(title);
+        const TDvdTitle t = Title(title);
+        const TDvdSource source = OpenDvdSource(DvdFixtureFolder(), title, chapter, chapter);
+        const double expected = t.Chapters[chapter - 1].DurationUs / 1e6;
+        const Demuxed d = Demux(source.Name + ".vob");
+        EXPECT_NEAR(d.videoPackets / 25.0, expected, 0.1);
+        EXPECT_NEAR(d.lastVideoPts - d.firstVideoPts + 0.04, expected, 0.1);
+    }
+}

@@ -280,13 +280,32 @@ TEST(Transcode, BitstreamFilterChainsFromTheMuxerOptions)
     EXPECT_EQ(out.First("video")->packets, Probe(SampleTs()).First("video")->packets);
     EXPECT_TRUE(DecodesCleanly(job.output));
 
+    // an unknown first filter leaves the stream without any: dump_extra, which
+    // puts the parameter sets in front of every key frame, does not run
+    auto firstPacketSize = [](const QString& file) {
+        const ProcessResult r = RunProcess(QStringLiteral(KORVANE_FFPROBE),
+                                           {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=size",
+                                            "-read_intervals", "%+#1", "-of", "csv=p=0", file});
+        return r.out.section('\n', 0, 0).trimmed().toInt();
+    };
+    Job applied(SampleMp4(), "applied.mkv");
+    applied.Copy();
+    applied.c.ConvertOptions()->MuxerOptions()->m_videoBitstreamFilters = {"dump_extra"};
+    ASSERT_TRUE(applied.Run());
+    Job plain(SampleMp4(), "plain.mkv");
+    plain.Copy();
+    ASSERT_TRUE(plain.Run());
+    ASSERT_GT(firstPacketSize(plain.output), 0);
+    EXPECT_GT(firstPacketSize(applied.output), firstPacketSize(plain.output)) << "dump_extra adds the headers";
+
     MessageRecorder messages;
     Job unknown(SampleMp4(), "unknown.mkv");
     unknown.Copy();
-    unknown.c.ConvertOptions()->MuxerOptions()->m_videoBitstreamFilters = {"no_such_filter", "h264_metadata"};
+    unknown.c.ConvertOptions()->MuxerOptions()->m_videoBitstreamFilters = {"no_such_filter", "dump_extra"};
     ASSERT_TRUE(unknown.Run());
     EXPECT_TRUE(unknown.c.ErrorText().isEmpty());
     EXPECT_EQ(messages.Texts(), QStringList{"Invalid BitstreamFilter no_such_filter"});
+    EXPECT_EQ(firstPacketSize(unknown.output), firstPacketSize(plain.output)) << "the filters after it are skipped";
     EXPECT_TRUE(DecodesCleanly(unknown.output));
 }
 

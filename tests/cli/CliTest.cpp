@@ -1,12 +1,32 @@
 // The command-line front end, run as a real process.
 #include "CliSupport.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace korvane::test;
 
 namespace {
+
+// Average PSNR of b against a, by the ffmpeg tool; 1000 for identical pictures.
+double Psnr(const QString& a, const QString& b)
+{
+    const ProcessResult r = RunProcess(QStringLiteral(KORVANE_FFMPEG),
+                                       {"-hide_banner", "-i", b, "-i", a, "-lavfi", "[0:v][1:v]psnr", "-f", "null", "-"});
+    const QRegularExpressionMatch m = QRegularExpression("average:(inf|[0-9.]+)").match(r.err);
+    if (!m.hasMatch())
+        return -1;
+    return m.captured(1) == "inf" ? 1000 : m.captured(1).toDouble();
+}
+
 class CliBasics : public CliTestBase
 {
 };
@@ -83,8 +103,37 @@ TEST_F(CliBasics, ConvertSucceedsFailsAndNeverOverwritesSilently)
              "b=400000", "--set", "VideoOptions.EncoderVideoCodecName=mpeg4", "--filter", "hflip"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     p = Probe(dir + "/cut.mkv");
-    EXPECT_NEAR(p.duration, 1.0, 0.15);
+    EXPECT_NEAR(p.duration, 1.0, 0.05);
     EXPECT_EQ(p.First("video")->codecName, "mpeg4");
+    // the filter flipped the pictures: they match the tool's flip of the same window
+    const QString flipped = dir + "/tool_flip.mkv", unflipped = dir + "/tool_plain.mkv";
+    for (const auto& [file, filter] : {std::pair{flipped, QString("hflip")}, std::pair{unflipped, QString("null")}})
+        ASSERT_EQ(RunProcess(QStringLiteral(KORVANE_FFMPEG), {"-y", "-v", "error", "-ss", "0.5", "-to", "1.5", "-i",
+                                                             SampleMp4(), "-vf", filter, "-an", "-c:v", "ffv1", file})
+                      .exitCode,
+                  0);
+    EXPECT_GT(Psnr(flipped, dir + "/cut.mkv"), 25.0);
+    EXPECT_LT(Psnr(unflipped, dir + "/cut.mkv"), 20.0);
+    // the bit rate option reached the encoder: on noisy pictures the bytes
+    // follow the rate, as the tool's do
+    const QString noisy = Fixture("noisy12.mkv", {"-f", "lavfi", "-i",
+                                                "testsrc2=size=320x240:rate=25:duration=1,noise=alls=12:allf=t",
+                                                "-c:v", "ffv1"});
+    QList<double> ours, tools;
+    for (const QString& rate : QStringList{"300000", "3000000"}) {
+        const QString out = dir + "/rate" + rate + ".mkv", tool = dir + "/tool_rate" + rate + ".mkv";
+        r = Cli({"convert", noisy, "-o", out, "--quiet", "--option", "b=" + rate, "--set",
+                 "VideoOptions.EncoderVideoCodecName=mpeg4"});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        ASSERT_EQ(RunProcess(QStringLiteral(KORVANE_FFMPEG),
+                             {"-y", "-v", "error", "-i", noisy, "-c:v", "mpeg4", "-b:v", rate, tool})
+                      .exitCode,
+                  0);
+        ours << QFileInfo(out).size();
+        tools << QFileInfo(tool).size();
+        EXPECT_NEAR(ours.last(), tools.last(), tools.last() * 0.15) << rate.toStdString();
+    }
+    EXPECT_GT(ours[1], 2 * ours[0]);
 
     r = Cli({"convert", dir + "/nothing.mp4", "-o", dir + "/x.mkv", "--quiet"});
     EXPECT_EQ(r.exitCode, 1);
@@ -98,4 +147,47 @@ TEST_F(CliBasics, ConvertSucceedsFailsAndNeverOverwritesSilently)
     r = Cli({"convert", SampleMp4(), "-o", dir + "/z.mkv", "--quiet", "--set", "VideoOptions.EncoderVideoCodecName=nosuch"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("Unknown Codec Name"));
+}
+
+// The nice value of every thread of a running process, from /proc.
+QList<int> NiceValues(qint64 pid)
+{
+    QList<int> values;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString& tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        // field 19 of stat, counted after the command name in parentheses
+        const QString stat = QString::fromLatin1(ReadText(tasks + "/" + tid + "/stat"));
+        const QStringList fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 16)
+            values << fields[16].toInt();
+    }
+    return values;
+}
+
+TEST_F(CliBasics, ANicedStartStaysNicedAlsoWhenItWritesTheConfiguration)
+{
+    ASSERT_FALSE(QFileInfo::exists(m_settings + "Config.Xml"));
+    // a source that blocks the job until the test lets it go: a named pipe
+    const QString dir = TempDir();
+    const QString fifo = dir + "/source.ts";
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcess cli;
+    cli.start("nice", {"-n", "7", QStringLiteral(KORVANE_CLI), "convert", fifo, "-o", dir + "/out.mkv", "--quiet"});
+    ASSERT_TRUE(cli.waitForStarted());
+    // the configuration is written on this first start before the job opens its source
+    QElapsedTimer t;
+    t.start();
+    while (!QFileInfo::exists(m_settings + "Config.Xml") && t.elapsed() < 20000)
+        QThread::msleep(20);
+    QThread::msleep(300);
+    const QList<int> nice = NiceValues(cli.processId());
+    {
+        QFile writer(fifo); // lets the blocked open return; the job then fails on an empty source
+        writer.open(QIODevice::WriteOnly);
+    }
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    EXPECT_TRUE(QFileInfo::exists(m_settings + "Config.Xml"));
+    ASSERT_FALSE(nice.isEmpty());
+    for (int value : nice)
+        EXPECT_EQ(value, 7);
 }

@@ -6,6 +6,7 @@
 #include "transcode/Transcoder.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QThread>
 #include <cmath>
 #include <pthread.h>
@@ -119,13 +120,43 @@ void TAVConverter::SetErrorText(const QString& text)
     m_errorText = text;
 }
 
-void TAVConverter::DeliverLogLine(int level, const QString& text)
+void TAVConverter::DeliverLogLine(int level, const QString& rawText)
 {
+    const QString text = WithoutAddress(rawText);
+    int repeated = 0, repeatedLevel = 0;
     {
         std::lock_guard lock(m_textLock);
+        if (!m_lastLogLine.isEmpty() && text == m_lastLogLine) {
+            ++m_repeatedCount;
+            m_repeatedLevel = level;
+            return;
+        }
+        repeated = std::exchange(m_repeatedCount, 0);
+        repeatedLevel = m_repeatedLevel;
         m_lastLogLine = text;
     }
+    if (repeated > 0)
+        DoLog(repeatedLevel, QStringLiteral("    Last message repeated %1 times").arg(repeated));
     DoLog(level, text);
+}
+
+void TAVConverter::FlushRepeatedLog()
+{
+    int repeated = 0, level = 0;
+    {
+        std::lock_guard lock(m_textLock);
+        repeated = std::exchange(m_repeatedCount, 0);
+        level = m_repeatedLevel;
+    }
+    if (repeated > 0)
+        DoLog(level, QStringLiteral("    Last message repeated %1 times").arg(repeated));
+}
+
+QString TAVConverter::WithoutAddress(const QString& line)
+{
+    static const QRegularExpression address(QStringLiteral("\\[([^\\]\\[]*?) @ 0x[0-9a-fA-F]+\\]"));
+    QString text = line;
+    return text.replace(address, QStringLiteral("[\\1]"));
 }
 
 void TAVConverter::DoLog(int level, const QString& text)
@@ -257,6 +288,7 @@ void TAVConverter::Execute()
             Run();
         } catch (...) {
         }
+        FlushRepeatedLog();
         ThreadRegistry::Remove();
     } else {
         SetErrorText(QStringLiteral("No input file"));
@@ -289,6 +321,7 @@ void TAVConverter::Run()
         const TRational* rate = m_options->VideoOptions()->FrameRate();
         if (rate->num() > 0 && rate->den() > 0 && !(rate->num() == 25 && rate->den() == 1))
             m_engine->requestedRate = {rate->num(), rate->den()};
+        m_engine->requestedPixelFormat = m_options->VideoOptions()->PixelFormat;
         for (int i = 0; i < m_inputFiles.size(); ++i)
             OpenInput(*this, *m_engine, i);
         for (const TimestampScale& s : m_options->TimestampScales)

@@ -110,8 +110,15 @@ public:
     std::atomic<int> LogLevel{24};
     int LogJobId() const { return m_logJobId; }
 
-    // Called by the log bridge on the thread that logged.
+    // Called by the log bridge on the thread that logged. A line equal to the
+    // one before is counted, not passed on; the count goes out as "Last
+    // message repeated N times" before the next different line.
     void DeliverLogLine(int level, const QString& text);
+    // Passes on a repeat count still held back (at the end of a job).
+    void FlushRepeatedLog();
+    // A library line without the object address in its prefix:
+    // "[libx264 @ 0x7f...] text" becomes "[libx264] text".
+    static QString WithoutAddress(const QString& line);
 
     virtual void DoLog(int level, const QString& text);
     virtual void DoStopped();
@@ -181,9 +188,11 @@ private:
     std::atomic<bool> m_stopEarly{false};
     std::thread m_worker;
 
-    mutable std::mutex m_textLock; // guards m_errorText, m_lastLogLine
+    mutable std::mutex m_textLock; // guards m_errorText, m_lastLogLine, m_repeated*
     QString m_errorText;
     QString m_lastLogLine;
+    int m_repeatedCount = 0;
+    int m_repeatedLevel = 0;
 };
 
 } // namespace korvane

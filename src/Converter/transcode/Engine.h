@@ -37,6 +37,10 @@ struct InputEntry
     int64_t tsOffsetUs = 0;                   // added to every timestamp of this input
     std::array<double, 20> scales{};          // timestamp scale per stream, 0 = unscaled
     std::unique_ptr<InputResource> resource;  // destroyed after ctx (declared before it)
+    // a made-up source (silence, black pictures) for a container that needs a
+    // stream the job's inputs lack; it lasts as long as the real inputs
+    bool filler = false;
+    bool endsWithRealInputs = false; // a filler of unknown length
     InputEntry() = default;
     InputEntry(InputEntry&&) = default;
     InputEntry& operator=(InputEntry&&) = default;
@@ -97,6 +101,9 @@ struct ConverterEngine
     // the frame rate the options asked for before the inputs were opened;
     // 0/0 when they left the default, and the input's rate is used
     AVRational requestedRate{0, 0};
+    // the pixel format the options named before the inputs were opened (an
+    // input replaces PixelFormat with its own); -1 when they named none
+    int requestedPixelFormat = -1;
 
     std::vector<InputEntry> inputs;
     std::vector<OutputEntry> outputs;

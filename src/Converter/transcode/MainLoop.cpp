@@ -88,6 +88,14 @@ int Transcoder::ChooseInput(double& optsMin)
     return fileIndex;
 }
 
+bool Transcoder::RealInputsAtEnd() const
+{
+    for (size_t f = 0; f < m_files.size(); ++f)
+        if (!m_e.inputs[f].filler && !m_files[f].eof)
+            return false;
+    return true;
+}
+
 void Transcoder::CorrectTimestamps(TAVInputStream& ist, AVPacket* pkt)
 {
     InputEntry& in = m_e.inputs[ist.file];
@@ -137,6 +145,9 @@ void Transcoder::Loop()
             }
             break;
         }
+        // a made-up stream ends with the real ones
+        if (m_e.inputs[fileIndex].endsWithRealInputs && RealInputsAtEnd())
+            break;
         m_c.SetConvertedDuration(optsMin);
         if (double(m_o.m_recordingTime) / 1000000.0 <= optsMin)
             break;

@@ -69,8 +69,14 @@ void TakeVideoParameters(TAVConverter& c, TAVConvertOptions& o, AVFormatContext*
     const AVCodecParameters* par = st->codecpar;
     TVideoOptions* v = o.VideoOptions();
     JobParams& job = e.job;
-    job.frameHeight = par->height;
-    job.frameWidth = par->width;
+    // a reduced decoding resolution (lowres) shrinks the pictures by that many bits
+    int64_t lowres = 0;
+    if (e.optionNames.contains(QLatin1String("lowres")))
+        av_opt_get_int(e.defaultCodec[AVMEDIA_TYPE_VIDEO].get(), "lowres", 0, &lowres);
+    if (const AVCodec* decoder = avcodec_find_decoder(par->codec_id))
+        lowres = std::min<int64_t>(lowres, decoder->max_lowres);
+    job.frameHeight = AV_CEIL_RSHIFT(par->height, int(lowres));
+    job.frameWidth = AV_CEIL_RSHIFT(par->width, int(lowres));
     AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
     double aspect = sar.num ? av_q2d(sar) : 0.0;
     if (par->height > 0)

@@ -17,6 +17,8 @@ namespace korvane {
 
 namespace {
 
+constexpr double kSameQualityFallbackQscale = 2.0;
+
 void ApplyOptionOverrides(const TAVConvertOptions& o, JobParams& job)
 {
     const TAudioOptions* a = o.AudioOptions();
@@ -128,8 +130,44 @@ void SetLanguage(AVStream* st, const QString& language)
     av_dict_set(&st->metadata, "language", language.toUtf8().constData(), 0);
 }
 
-void ChoosePixelFormat(AVCodecContext* codec, const AVCodec* encoder)
+bool Lists(const AVPixelFormat* list, AVPixelFormat format)
 {
+    for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p)
+        if (*p == format)
+            return true;
+    return false;
+}
+
+// Codecs whose players (phones, portable players, set-top boxes, disc
+// players) decode 8-bit 4:2:0 only, although today's encoders may offer
+// 10-bit, 4:2:2 or 4:4:4 as well.
+bool DevicePicturesOnly(AVCodecID id)
+{
+    switch (id) {
+    case AV_CODEC_ID_H264:
+    case AV_CODEC_ID_MPEG4:
+    case AV_CODEC_ID_H263:
+    case AV_CODEC_ID_H263P:
+    case AV_CODEC_ID_MPEG1VIDEO:
+    case AV_CODEC_ID_MPEG2VIDEO:
+    case AV_CODEC_ID_WMV1:
+    case AV_CODEC_ID_WMV2:
+    case AV_CODEC_ID_MSMPEG4V2:
+    case AV_CODEC_ID_MSMPEG4V3:
+    case AV_CODEC_ID_FLV1:
+    case AV_CODEC_ID_RV10:
+    case AV_CODEC_ID_RV20: return true;
+    default: return false;
+    }
+}
+
+// requested: the pixel format the options named, or -1.
+void ChoosePixelFormat(AVCodecContext* codec, const AVCodec* encoder, int requested)
+{
+    if (requested >= 0)
+        codec->pix_fmt = AVPixelFormat(requested);
+    else if (DevicePicturesOnly(codec->codec_id))
+        codec->pix_fmt = AV_PIX_FMT_YUV420P;
     if (!encoder || !encoder->pix_fmts)
         return;
     // JPEG pictures are full range: limited-range YUV is only accepted with
@@ -142,16 +180,49 @@ void ChoosePixelFormat(AVCodecContext* codec, const AVCodec* encoder)
         else if (codec->pix_fmt == AV_PIX_FMT_YUV444P)
             codec->pix_fmt = AV_PIX_FMT_YUVJ444P;
     }
-    for (const AVPixelFormat* p = encoder->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
-        if (*p == codec->pix_fmt)
-            return;
+    if (Lists(encoder->pix_fmts, codec->pix_fmt))
+        return;
     if (codec->codec_id == AV_CODEC_ID_MJPEG && codec->strict_std_compliance < 0 &&
         (codec->pix_fmt == AV_PIX_FMT_YUV420P || codec->pix_fmt == AV_PIX_FMT_YUV422P))
         return;
-    // prefer the listed format that loses least of the input, as the tool does
-    codec->pix_fmt = avcodec_find_best_pix_fmt_of_list(encoder->pix_fmts, codec->pix_fmt, 0, nullptr);
-    if (codec->pix_fmt == AV_PIX_FMT_NONE)
-        codec->pix_fmt = encoder->pix_fmts[0];
+    codec->pix_fmt = encoder->pix_fmts[0];
+}
+
+// Pictures of a subsampled format need sizes that are whole multiples of the
+// chroma block, and some encoders want more: an odd-sized source is scaled
+// to the next smaller size they take. The caller derives the pixel aspect
+// from the new size, so the picture keeps its shape on screen.
+bool AlignFrameSize(TAVConverter& c, AVCodecContext* codec)
+{
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(codec->pix_fmt);
+    if (!desc || codec->width <= 0 || codec->height <= 0)
+        return false;
+    int alignW = 1 << desc->log2_chroma_w, alignH = 1 << desc->log2_chroma_h;
+    switch (codec->codec_id) {
+    case AV_CODEC_ID_WMV1:
+    case AV_CODEC_ID_WMV2:
+    case AV_CODEC_ID_MSMPEG4V2:
+    case AV_CODEC_ID_MSMPEG4V3:
+    case AV_CODEC_ID_RV10:
+    case AV_CODEC_ID_RV20:
+        // their macroblock rows are written whole
+        alignW = std::max(alignW, 16);
+        alignH = std::max(alignH, 16);
+        break;
+    default: break;
+    }
+    const int w = std::max(alignW, codec->width / alignW * alignW);
+    const int h = std::max(alignH, codec->height / alignH * alignH);
+    if (w == codec->width && h == codec->height)
+        return false;
+    c.DoLog(AV_LOG_INFO, QStringLiteral("Picture size %1x%2 scaled to %3x%4 for the encoder")
+                             .arg(codec->width)
+                             .arg(codec->height)
+                             .arg(w)
+                             .arg(h));
+    codec->width = w;
+    codec->height = h;
+    return true;
 }
 
 void ChooseSampleFormat(AVCodecContext* codec, const AVCodec* encoder)
@@ -197,6 +268,23 @@ void FitDvFrame(AVCodecContext* codec)
         codec->pix_fmt = pal ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV411P;
 }
 
+// DV carries 16-bit stereo PCM at 48, 44.1 or 32 kHz: other sound is
+// converted to that, the way DV pictures are fitted to their sizes.
+void FitDvAudio(TAVConverter& c, const AVOutputFormat* fmt, AVCodecContext* codec)
+{
+    if (qstrcmp(fmt->name, "dv") != 0 || codec->codec_id != AV_CODEC_ID_PCM_S16LE)
+        return;
+    const int rate = codec->sample_rate;
+    if (rate != 48000 && rate != 44100 && rate != 32000)
+        codec->sample_rate = 48000;
+    if (codec->ch_layout.nb_channels != 2) {
+        av_channel_layout_uninit(&codec->ch_layout);
+        av_channel_layout_default(&codec->ch_layout, 2);
+    }
+    if (rate != codec->sample_rate)
+        c.DoLog(AV_LOG_INFO, QStringLiteral("DV sound is written at %1 Hz").arg(codec->sample_rate));
+}
+
 // An image sequence needs a frame number in its name. "name1.jpg" becomes
 // "name%d.jpg", so the first picture keeps the name that was asked for;
 // another name gets the number before its extension.
@@ -213,6 +301,75 @@ QString NumberedImageName(const QString& fileName)
                          : info.path() + QLatin1Char('/');
     folder.replace(QLatin1Char('%'), QLatin1String("%%"));
     return folder + stem + QLatin1String("%d") + suffix;
+}
+
+// Containers that cannot be written without a stream of the other kind.
+bool ContainerNeedsAudio(const AVOutputFormat* fmt) { return qstrcmp(fmt->name, "psp") == 0; }
+bool ContainerNeedsVideo(const AVOutputFormat* fmt)
+{
+    return qstrcmp(fmt->name, "psp") == 0 || qstrcmp(fmt->name, "dv") == 0;
+}
+
+// Opens a made-up input: silence at the job's rate and channels, or black
+// pictures at the job's size and rate.
+void AddFillerInput(TAVConverter& c, ConverterEngine& e, AVMediaType type)
+{
+    TAVConvertOptions& o = *c.ConvertOptions();
+    JobParams& job = e.job;
+    QString graph;
+    if (type == AVMEDIA_TYPE_AUDIO) {
+        if (job.sampleRate <= 0)
+            job.sampleRate = 48000;
+        if (job.channels <= 0) {
+            job.channels = 2;
+            av_channel_layout_uninit(&job.layout);
+            av_channel_layout_default(&job.layout, 2);
+        }
+        char layout[64] = {};
+        AVChannelLayout def{};
+        av_channel_layout_default(&def, job.channels);
+        av_channel_layout_describe(&def, layout, sizeof layout);
+        graph = QStringLiteral("anullsrc=r=%1:cl=%2").arg(job.sampleRate).arg(QString::fromLatin1(layout));
+    } else {
+        if (job.frameWidth <= 0 || job.frameHeight <= 0)
+            job.frameWidth = 320, job.frameHeight = 240;
+        const TRational* rate = o.VideoOptions()->FrameRate();
+        const int num = rate->num() > 0 && rate->den() > 0 ? rate->num() : 25;
+        const int den = rate->num() > 0 && rate->den() > 0 ? rate->den() : 1;
+        graph = QStringLiteral("color=c=black:s=%1x%2:r=%3/%4").arg(job.frameWidth).arg(job.frameHeight).arg(num).arg(den);
+    }
+    // as long as the real inputs, within the job's window; the main loop
+    // ends an input of unknown length with the real ones
+    int64_t durationUs = 0;
+    for (const InputEntry& in : e.inputs)
+        if (!in.filler && in.ctx && in.ctx->duration > 0)
+            durationUs = std::max(durationUs, in.ctx->duration);
+    durationUs = std::min(durationUs - o.m_startTime, o.m_recordingTime);
+    if (durationUs > 0)
+        graph += QStringLiteral(":d=%1").arg(double(durationUs) / 1e6, 0, 'f', 6);
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, graph.toUtf8().constData(), av_find_input_format("lavfi"), nullptr) < 0)
+        throw EEngineError("Could not make a silent track or a black picture for the container");
+    InputEntry entry;
+    entry.ctx.reset(raw);
+    entry.filler = true;
+    entry.endsWithRealInputs = durationUs <= 0;
+    TagContext(raw, c.LogJobId());
+    if (avformat_find_stream_info(raw, nullptr) < 0)
+        throw EEngineError("Could not make a silent track or a black picture for the container");
+    c.DoLog(AV_LOG_INFO, type == AVMEDIA_TYPE_AUDIO
+                             ? QStringLiteral("The source has no sound: a silent track is added for the container")
+                             : QStringLiteral("The source has no pictures: a black picture is added for the container"));
+    e.inputs.push_back(std::move(entry));
+}
+
+// A name that numbers pictures: "%d" in it, or a stem ending in a lone "1".
+bool IsSequenceName(const QString& fileName)
+{
+    if (av_filename_number_test(fileName.toUtf8().constData()))
+        return true;
+    const QString stem = QFileInfo(fileName).completeBaseName();
+    return stem.endsWith(QLatin1Char('1')) && (stem.size() == 1 || !stem[stem.size() - 2].isDigit());
 }
 
 void NewVideoStream(TAVConverter& c, ConverterEngine& e, OutputEntry& out, const QString& fileName)
@@ -249,17 +406,24 @@ void NewVideoStream(TAVConverter& c, ConverterEngine& e, OutputEntry& out, const
         codec->framerate = rate;
         codec->width = e.job.frameWidth;
         codec->height = e.job.frameHeight;
+        codec->pix_fmt = AVPixelFormat(v->PixelFormat);
+        ChoosePixelFormat(codec, ns.setup.encoder, e.requestedPixelFormat);
+        FitDvFrame(codec);
+        const double shape = codec->height > 0 ? double(codec->width) / codec->height : 0.0;
+        double aspect = v->m_frameAspectRatio;
+        if (AlignFrameSize(c, codec) && aspect <= 0)
+            aspect = shape; // square pixels before: the same shape after
         if (codec->width > 0)
             codec->sample_aspect_ratio = ns.setup.stream->sample_aspect_ratio =
-                NearestAspect(v->m_frameAspectRatio * codec->height / codec->width);
-        codec->pix_fmt = AVPixelFormat(v->PixelFormat);
-        ChoosePixelFormat(codec, ns.setup.encoder);
-        FitDvFrame(codec);
+                NearestAspect(aspect * codec->height / codec->width);
         if (v->m_intraOnly)
             codec->gop_size = 0;
         if (v->m_videoQscale != 0 || v->m_sameQuality) {
             codec->flags |= AV_CODEC_FLAG_QSCALE;
-            codec->global_quality = int(std::lround(FF_QP2LAMBDA * v->m_videoQscale));
+            // same quality follows each source picture's quantiser where the
+            // decoder tells it; elsewhere it is quantiser 2, near transparent
+            const double qscale = v->m_videoQscale != 0 ? v->m_videoQscale : kSameQualityFallbackQscale;
+            codec->global_quality = int(std::lround(FF_QP2LAMBDA * qscale));
         }
         auto matrix = [](const std::array<uint16_t, 64>& data) {
             auto* m = static_cast<uint16_t*>(av_malloc(64 * sizeof(uint16_t)));
@@ -319,6 +483,7 @@ void NewAudioStream(TAVConverter& c, ConverterEngine& e, OutputEntry& out, const
             av_channel_layout_default(&codec->ch_layout, e.job.channels);
         ChooseSampleFormat(codec, ns.setup.encoder);
         ChooseSampleRate(codec, ns.setup.encoder);
+        FitDvAudio(c, oc->oformat, codec);
     }
     if (codec->sample_rate > 0)
         codec->time_base = {1, codec->sample_rate};
@@ -370,6 +535,10 @@ void OpenOutput(TAVConverter& c, ConverterEngine& e, int index)
         if (!e.forcedOutput)
             throw EEngineError(
                 QStringLiteral("Unable to find a suitable output format for %1").arg(fileName).toStdString());
+        // "name1.gif" is the first picture of a sequence, like "name1.jpg";
+        // other GIF names are one animated picture
+        if (qstrcmp(e.forcedOutput->name, "gif") == 0 && IsSequenceName(fileName))
+            e.forcedOutput = av_guess_format("image2", nullptr, nullptr);
     }
     OutputEntry out;
     QByteArray target = utf8;
@@ -390,6 +559,15 @@ void OpenOutput(TAVConverter& c, ConverterEngine& e, int index)
     bool audio = fmt->audio_codec != AV_CODEC_ID_NONE || a->m_audioStreamCopy || !a->m_encoderAudioCodecName.isEmpty();
     bool subtitle = fmt->subtitle_codec != AV_CODEC_ID_NONE || s->m_subtitleStreamCopy || !s->m_subtitleCodecName.isEmpty();
     if (!c.InputFiles().isEmpty()) {
+        const bool hasVideo = AnyInputHas(e, AVMEDIA_TYPE_VIDEO), hasAudio = AnyInputHas(e, AVMEDIA_TYPE_AUDIO);
+        // a container that needs both kinds gets the missing one made up,
+        // as long as the source has the other
+        if (audio && !hasAudio && hasVideo && video && !a->m_audioDisable && !v->m_videoDisable &&
+            ContainerNeedsAudio(fmt))
+            AddFillerInput(c, e, AVMEDIA_TYPE_AUDIO);
+        if (video && !hasVideo && hasAudio && audio && !a->m_audioDisable && !v->m_videoDisable &&
+            ContainerNeedsVideo(fmt))
+            AddFillerInput(c, e, AVMEDIA_TYPE_VIDEO);
         video = video && AnyInputHas(e, AVMEDIA_TYPE_VIDEO);
         audio = audio && AnyInputHas(e, AVMEDIA_TYPE_AUDIO);
         subtitle = subtitle && AnyInputHas(e, AVMEDIA_TYPE_SUBTITLE);

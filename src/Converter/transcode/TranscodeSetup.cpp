@@ -230,6 +230,16 @@ void Transcoder::OpenTwoPassLog(TAVOutputStream& ost)
     const int n = int(&ost - m_ost.data());
     const QString path = output + QStringLiteral("-ffmpeg2pass-%1.log").arg(n);
     AVCodecContext* enc = ost.encoder();
+    // libx264 keeps its statistics itself, in the file its own option names
+    // (else in the working folder); it reads and writes them on its own
+    if (enc->priv_data && av_opt_find(enc->priv_data, "stats", nullptr, 0, 0) &&
+        qstrcmp(ost.setup->encoder->name, "libx264") == 0) {
+        if (av_opt_set(enc->priv_data, "stats", QFile::encodeName(path).constData(), 0) < 0)
+            Fail(QStringLiteral("Cannot write log file %1").arg(path));
+        if ((enc->flags & AV_CODEC_FLAG_PASS2) && !QFileInfo::exists(path))
+            Fail(QStringLiteral("Cannot read log file %1").arg(path));
+        return;
+    }
     if (enc->flags & AV_CODEC_FLAG_PASS1) {
         ost.passLog.reset(std::fopen(QFile::encodeName(path).constData(), "wb"));
         if (!ost.passLog)
@@ -272,9 +282,16 @@ void Transcoder::OpenCodecs()
             d->framerate = ist.stream->avg_frame_rate;
         if (m_o.VideoOptions()->m_meThreshold && type == AVMEDIA_TYPE_VIDEO)
             d->export_side_data |= AV_CODEC_EXPORT_DATA_MVS;
+        if (m_o.VideoOptions()->m_sameQuality && type == AVMEDIA_TYPE_VIDEO)
+            d->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
         if (avcodec_open2(d, dec, nullptr) < 0)
             Fail(QStringLiteral("Error while opening codec for input stream "));
         ist.frame = av::NewFrame();
+        // a decoder asked for a reduced resolution gives smaller pictures
+        if (type == AVMEDIA_TYPE_VIDEO && d->lowres > 0 && d->width > 0 && d->height > 0)
+            for (TAVOutputStream& ost : m_ost)
+                if (&m_ist[ost.source] == &ist && ost.type() == AVMEDIA_TYPE_VIDEO)
+                    ost.sourceWidth = d->width, ost.sourceHeight = d->height;
     }
     for (TAVOutputStream& ost : m_ost) {
         if (ost.encodingNeeded) {

@@ -129,6 +129,7 @@ private:
     void Loop();
     int ChooseInput(double& optsMin);
     static int ReadFailure(const AVFormatContext* ic, int ret);
+    bool RealInputsAtEnd() const;
     void CorrectTimestamps(TAVInputStream& ist, AVPacket* pkt);
     void Finish();
     int WriteTrailers();

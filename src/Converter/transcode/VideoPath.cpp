@@ -9,7 +9,41 @@
 
 #include <cmath>
 
+extern "C" {
+#include <libavutil/video_enc_params.h>
+}
+
 namespace korvane {
+
+namespace {
+
+// The quantiser the source picture was coded with, as an encoder quality
+// (lambda), where the decoder exports it: the MPEG-1, MPEG-2, MPEG-4 Part 2
+// and H.263 decoders give one per macroblock, which these encoders share
+// (MPEG-2 in its quantiser codes, the others doubled). Otherwise fallback,
+// the fixed quality the stream was opened with.
+int SourceQuality(const AVFrame* picture, AVCodecID source, int fallback)
+{
+    const AVFrameSideData* sd = av_frame_get_side_data(picture, AV_FRAME_DATA_VIDEO_ENC_PARAMS);
+    if (!sd || sd->size < sizeof(AVVideoEncParams))
+        return fallback;
+    auto* params = reinterpret_cast<AVVideoEncParams*>(sd->data);
+    if (params->type != AV_VIDEO_ENC_PARAMS_MPEG2)
+        return fallback;
+    double qp = params->qp;
+    if (params->nb_blocks > 0) {
+        double sum = 0;
+        for (unsigned i = 0; i < params->nb_blocks; ++i)
+            sum += av_video_enc_params_block(params, i)->delta_qp;
+        qp += sum / params->nb_blocks;
+    }
+    const double qscale = source == AV_CODEC_ID_MPEG2VIDEO ? qp : qp / 2.0;
+    if (qscale <= 0)
+        return fallback;
+    return int(std::lround(std::clamp(qscale, 1.0, 31.0) * FF_QP2LAMBDA));
+}
+
+} // namespace
 
 int Transcoder::ConfigureFilters(TAVInputStream& ist, TAVOutputStream& ost)
 {
@@ -22,6 +56,10 @@ int Transcoder::ConfigureFilters(TAVInputStream& ist, TAVOutputStream& ost)
     AVFilterGraph* graph = ost.graph.get();
     TagContext(graph, m_c.LogJobId());
     graph->nb_threads = std::max(0, m_o.m_threadCount);
+    // the conversions the graph adds on its own scale with the job's flags too
+    graph->scale_sws_opts = av_strdup(QString::asprintf("flags=0x%X", unsigned(m_o.ScalerFlags)).toUtf8().constData());
+    if (!graph->scale_sws_opts)
+        return AVERROR(ENOMEM);
     const AVRational tb = ist.stream->time_base;
     AVRational sar = ist.stream->sample_aspect_ratio.num ? ist.stream->sample_aspect_ratio : par->sample_aspect_ratio;
     if (!sar.num)
@@ -240,7 +278,7 @@ void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
     if (v->m_topFieldFirst >= 0 && (enc->flags & (AV_CODEC_FLAG_INTERLACED_ME | AV_CODEC_FLAG_INTERLACED_DCT)))
         picture->top_field_first = v->m_topFieldFirst;
     if (v->m_sameQuality)
-        picture->quality = ist.decoder ? picture->quality : 0;
+        picture->quality = SourceQuality(picture, ist.stream->codecpar->codec_id, enc->global_quality);
     else if (enc->flags & AV_CODEC_FLAG_QSCALE)
         picture->quality = enc->global_quality;
     const int64_t windowEndUs = WindowEndUs();

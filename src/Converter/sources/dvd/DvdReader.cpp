@@ -76,6 +76,15 @@ bool TDvdReader::StartChapter(int title, int chapter)
     if (title < 1 || title > TitleCount() || chapter < 1 || chapter > ChapterCount(title))
         return false;
     m_idleEvents = 0;
+    // once playback has run off the end of the title the virtual machine has
+    // stopped (or gone on to a menu): it plays again only after a reset
+    if (m_ranOff) {
+        if (dvdnav_reset(m_nav) != DVDNAV_STATUS_OK) {
+            m_title = 0;
+            return false;
+        }
+        m_ranOff = false;
+    }
     if (dvdnav_part_play(m_nav, title, chapter) != DVDNAV_STATUS_OK) {
         m_title = 0;
         return false;
@@ -113,6 +122,7 @@ TBlockResult TDvdReader::ReadBlock(uint8_t* block)
         return TBlockResult::brBlock;
     case DVDNAV_STOP:
         m_title = 0;
+        m_ranOff = true;
         return TBlockResult::brEnd;
     case DVDNAV_STILL_FRAME:
         dvdnav_still_skip(m_nav);
@@ -123,8 +133,10 @@ TBlockResult TDvdReader::ReadBlock(uint8_t* block)
     default:
         break;
     }
-    if (++m_idleEvents > kMaxIdleEvents || Chapter() < 0)
+    if (++m_idleEvents > kMaxIdleEvents || Chapter() < 0) {
+        m_ranOff = true;
         return TBlockResult::brEnd;
+    }
     return TBlockResult::brChanged;
 }
 

@@ -70,6 +70,7 @@ private:
     int m_title = 0; // started title, 0 when none
     // consecutive events without data; a disc that never delivers ends
     int m_idleEvents = 0;
+    bool m_ranOff = false; // playback left the title: the next start resets the reader
 };
 
 } // namespace korvane::dvd
