@@ -22,7 +22,28 @@ void OnSignal(int signal)
     [[maybe_unused]] const ssize_t n = write(g_pipe[1], &byte, 1);
 }
 
+void ExitAtOnce(int)
+{
+    _exit(g_exitCode);
+}
+
+void Handle(void (*handler)(int))
+{
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
 } // namespace
+
+void ExitOnInterrupt(int exitCode)
+{
+    g_exitCode = exitCode;
+    Handle(ExitAtOnce);
+}
 
 SignalBridge::SignalBridge(std::function<void(int)> onFirstSignal, int exitCode) : m_callback(std::move(onFirstSignal))
 {
@@ -36,12 +57,7 @@ SignalBridge::SignalBridge(std::function<void(int)> onFirstSignal, int exitCode)
         while (read(g_pipe[0], &byte, 1) == 1)
             m_callback(byte);
     });
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    Handle(OnSignal);
 }
 
 SignalBridge::~SignalBridge()

@@ -12,6 +12,12 @@ class QSocketNotifier;
 
 namespace korvane::cli {
 
+// Until a SignalBridge takes over, SIGINT and SIGTERM end the process at once
+// with exitCode: before any job runs there is nothing to finish, and a user
+// (or a script) interrupting during start-up gets the interrupted status
+// rather than death by signal.
+void ExitOnInterrupt(int exitCode);
+
 class SignalBridge : public QObject
 {
 public:

@@ -1,6 +1,7 @@
 // korvane-cli: the command-line front end over the conversion engine.
 // main only installs the message printer and hands over to a command.
 #include "Cli.h"
+#include "Signals.h"
 #include "options/Messages.h"
 
 #include <QCoreApplication>
@@ -25,8 +26,10 @@ int main(int argc, char** argv)
         return PrintVersion(), kExitOk;
     if (command == "--help" || command == "-h" || command == "help")
         return PrintUsage(stdout), kExitOk;
-    if (command == "convert")
+    if (command == "convert") {
+        ExitOnInterrupt(kExitInterrupted);
         return RunConvert(app, args);
+    }
     if (command == "categories")
         return RunCategories(args);
     if (command == "profiles")
