@@ -171,7 +171,7 @@ TEST(TaskLifecycle, FailedRunsStayUnderConverting)
     EXPECT_TRUE(w.alert.shown.empty());
     EXPECT_EQ(w.shutdown.calls, 0);
     // the error is kept in the row for the next start of the program
-    EXPECT_EQ(w.db.LoadConvertingTasks()[0].Log.last(), missing->Log().last());
+    EXPECT_EQ(w.db.LoadConvertingTasks()[0].Log().last(), missing->Log().last());
 }
 
 TEST(TaskLifecycle, DeleteRemovesRowFilesAndTask)

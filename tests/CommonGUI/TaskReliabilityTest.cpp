@@ -255,7 +255,7 @@ TEST(TaskDvd, RestoredTaskReopensTheTitleOrSaysTheDiscIsGone)
     EXPECT_EQ(gone->Converter(), nullptr); // nothing was run
     ASSERT_FALSE(gone->Log().isEmpty());
     EXPECT_EQ(gone->Log().last(), "Can not open DVD");
-    EXPECT_EQ(w.db.LoadConvertingTasks()[1].Log.last(), "Can not open DVD");
+    EXPECT_EQ(w.db.LoadConvertingTasks()[1].Log().last(), "Can not open DVD");
 
     title->Start();
     ASSERT_NE(title->Converter(), nullptr);
