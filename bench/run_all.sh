@@ -17,6 +17,7 @@ out="$here/RESULTS.md"
   table_header
   bash "$here/remux.sh" --no-header
   bash "$here/encode.sh" --no-header
+  bash "$here/history.sh"
   # what the figures mean and where we stand, kept by hand beside the script
   [ -f "$here/NOTES.md" ] && cat "$here/NOTES.md"
 } | tee "$out.tmp"

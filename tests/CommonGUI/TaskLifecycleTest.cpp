@@ -199,3 +199,25 @@ TEST(TaskLifecycle, DeleteRemovesRowFilesAndTask)
     EXPECT_TRUE(w.db.LoadConvertedTasks(1).empty());
     EXPECT_TRUE(w.explorer.RootCategory()->Tasks().isEmpty());
 }
+
+// A paused run that is stopped ends (the worker does not stay parked), and
+// the task can be started again from there.
+TEST(TaskLifecycle, PausedThenStoppedEndsTheRun)
+{
+    TaskWorld w;
+    TAVTask* t = w.Start(LongSample(), "ps.mp4");
+    TLogListModel log;
+    t->LoadTaskInfo(&log);
+    ASSERT_TRUE(WaitUntil([&] { return Progress(t) > 0; }));
+    t->Pause();
+    Pump(100);
+    t->Stop();
+    ASSERT_TRUE(WaitUntil([&] { return t->Converter()->Finished(); }, 10000));
+    Pump(50);
+    EXPECT_EQ(t->Status(), TAVTask::stError);
+    EXPECT_TRUE(w.InConverting(t));
+    EXPECT_EQ(w.list.RowOf(t), 0);
+    EXPECT_EQ(log.Lines(), t->Log()); // the log list follows the task
+    t->Stop(); // a second stop of a stopped task changes nothing
+    EXPECT_EQ(t->Status(), TAVTask::stError);
+}
