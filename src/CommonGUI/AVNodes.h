@@ -193,6 +193,7 @@ private:
 
     std::unique_ptr<TConversionSettings> m_settings;
     mutable QString m_pendingDocument; // stored settings not read in full yet
+    mutable QString m_settingsError;   // why the stored settings could not be read
     std::unique_ptr<TAVConverter> m_converter;
     QDateTime m_date;
     TAVTaskStatus m_status = stRunning;

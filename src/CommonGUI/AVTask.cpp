@@ -67,8 +67,9 @@ TConversionSettings* TAVTask::Settings() const
         try {
             ReadPropertyDocument(document, m_settings.get());
         } catch (const EEngineError& e) {
-            const_cast<TAVTask*>(this)->AppendLog(
-                QStringLiteral("The stored settings of this task cannot be read: %1").arg(QString::fromUtf8(e.what())));
+            m_settingsError =
+                QStringLiteral("The stored settings of this task cannot be read: %1").arg(QString::fromUtf8(e.what()));
+            const_cast<TAVTask*>(this)->AppendLog(m_settingsError);
         }
     }
     return m_settings.get();
@@ -81,7 +82,13 @@ void TAVTask::SetStoredSettings(const QString& document)
         m_pendingDocument = document;
         return;
     }
-    ReadPropertyDocument(document, m_settings.get());
+    try {
+        ReadPropertyDocument(document, m_settings.get());
+    } catch (const EEngineError& e) {
+        m_settingsError =
+            QStringLiteral("The stored settings of this task cannot be read: %1").arg(QString::fromUtf8(e.what()));
+        throw;
+    }
 }
 
 void TAVTask::SetStoredLog(const QString& text)
@@ -193,7 +200,10 @@ void TAVTask::Start()
     // ResetLog
     SetLog({});
     QString input;
-    if (!ResolveSource(&input)) {
+    // settings that could not be read are never run with what was left
+    if (!m_settingsError.isEmpty())
+        AppendLog(m_settingsError);
+    if (!m_settingsError.isEmpty() || !ResolveSource(&input)) {
         SetStatus(stError);
         StoreLog();
         InvalidateRow();

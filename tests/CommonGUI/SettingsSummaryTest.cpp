@@ -103,4 +103,9 @@ TEST(SettingsSummary, TaskReadsItsOptionsOnDemand)
     ASSERT_EQ(damaged->Log().size(), 3);
     EXPECT_TRUE(damaged->Log().last().startsWith("The stored settings of this task cannot be read: Invalid integer"))
         << damaged->Log().last().toStdString();
+    // such a task is never run with what was left of its settings
+    damaged->Start();
+    EXPECT_EQ(damaged->Status(), TAVTask::stError);
+    EXPECT_EQ(damaged->Converter(), nullptr);
+    EXPECT_EQ(damaged->Log(), QStringList{damaged->Log().last()});
 }
