@@ -22,3 +22,5 @@ out="$here/RESULTS.md"
   [ -f "$here/NOTES.md" ] && cat "$here/NOTES.md"
 } | tee "$out.tmp"
 mv "$out.tmp" "$out"
+# the preview's own section (it keeps what is above it)
+bash "$here/preview.sh" >/dev/null || echo "preview benchmark failed" >&2

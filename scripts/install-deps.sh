@@ -10,7 +10,7 @@ packages=(
   libavcodec-dev libavformat-dev libavfilter-dev libavdevice-dev libavutil-dev
   libswscale-dev libswresample-dev ffmpeg
   libdvdnav-dev libdvdread-dev dvdauthor genisoimage
-  liblua5.4-dev libasound2-dev
+  liblua5.4-dev libasound2-dev libfontconfig-dev
   libgtest-dev libgmock-dev
   fonts-dejavu-core time xvfb xauth
 )

@@ -81,6 +81,9 @@ QString ExpandSources(const ConvertRequest& r, QList<SourceItem>* items, QString
                 item.baseName = QStringLiteral("dvd_%1").arg(r.title);
             }
             items->append(item);
+        } else if (s.startsWith("wavcap:")) {
+            // live sound from an ALSA capture device: no file to look for
+            items->append(SourceItem{s, s, {}, QStringLiteral("recording"), ".wav", {}});
         } else if (QFileInfo(s).isDir()) {
             if (!r.recursive)
                 return s + " is a folder; add --recursive to convert the media files in it";

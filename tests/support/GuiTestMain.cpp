@@ -5,8 +5,8 @@
 // (offscreen in CI), so real widgets can be built, shown and clicked.
 int main(int argc, char** argv)
 {
-    // test discovery at build time runs the binary without the test's
-    // environment: never reach for a display that may not be there
+    // offscreen unless asked otherwise: the build lists the tests by running
+    // this binary, on machines that may have no display
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -168,7 +168,7 @@ void Transcoder::PadWithSilence(TAVOutputStream& ost, int64_t samples)
 
 void Transcoder::EncodeAudio(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* decoded)
 {
-    if (!decoded)
+    if (!decoded || ost.finished)
         return;
     AVCodecContext* enc = ost.encoder();
     const int rate = enc->sample_rate;
@@ -181,8 +181,12 @@ void Transcoder::EncodeAudio(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
         // no correction: the output starts at the input's first time and then
         // counts samples, so rounded or jittering input timestamps never open
         // gaps or overlaps between packets whose data is contiguous
-        if (!ost.audioClockStarted)
+        if (!ost.audioClockStarted) {
             ost.syncOpts = std::max<int64_t>(0, std::llround(syncTime * rate) - fifoSamples);
+            // the part of the first samples that lies before the start is cut off
+            if (syncTime < 0)
+                dropSamples = std::llround(-syncTime * rate);
+        }
     } else {
         const double delta = syncTime * rate - double(ost.syncOpts) - fifoSamples;
         if (std::fabs(delta) > 50) {
@@ -223,8 +227,22 @@ void Transcoder::SendAudioFrames(TAVOutputStream& ost, bool flush)
     const int frameSize = variable ? 4096 : enc->frame_size;
     AVAudioFifo* fifo = ost.fifo.get();
     const int maxFrames = MaxFramesFor(AVMEDIA_TYPE_AUDIO);
+    const int64_t windowEndUs = WindowEndUs();
+    const int64_t windowEndSamples =
+        windowEndUs == INT64_MAX ? INT64_MAX : av_rescale(windowEndUs, enc->sample_rate, 1000000);
     while (av_audio_fifo_size(fifo) >= (variable ? 1 : frameSize) || (flush && av_audio_fifo_size(fifo) > 0)) {
         int n = std::min(frameSize, av_audio_fifo_size(fifo));
+        // samples at or after the end of the window are left out; the last
+        // frame may be a short one
+        if (ost.finished || ost.syncOpts >= windowEndSamples) {
+            ost.finished = true;
+            av_audio_fifo_drain(fifo, av_audio_fifo_size(fifo));
+            break;
+        }
+        if (ost.syncOpts + n > windowEndSamples) {
+            n = int(windowEndSamples - ost.syncOpts);
+            ost.finished = true;
+        }
         // encoders without a small last frame get the tail padded with silence
         const bool padTail = n < frameSize && !variable &&
                              !(enc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME);

@@ -30,12 +30,27 @@ void Transcoder::Run()
         Setup();
         Loop();
         Finish();
+        if (!m_readError.isEmpty())
+            throw EEngineError(m_readError.toStdString());
     } catch (const std::exception& e) {
         m_c.SetErrorText(QString::fromUtf8(e.what()));
         m_c.CallOnMainThread([this] { m_c.DoError(); });
         // a half-written output is closed so what was written stays readable
         WriteTrailers();
     }
+}
+
+// The error of a read that failed for another reason than the end of the
+// data or damaged data (a failing disc, a vanished network file), or 0.
+// Demuxers may report such a failure as the end of the file: the I/O
+// context keeps the real cause.
+int Transcoder::ReadFailure(const AVFormatContext* ic, int ret)
+{
+    if (ret != AVERROR_EOF && ret != AVERROR_INVALIDDATA && ret != AVERROR_EXIT)
+        return ret;
+    if (ic->pb && ic->pb->error < 0 && ic->pb->error != AVERROR_EOF && ic->pb->error != AVERROR_EXIT)
+        return ic->pb->error;
+    return 0;
 }
 
 int Transcoder::ChooseInput(double& optsMin)
@@ -47,7 +62,7 @@ int Transcoder::ChooseInput(double& optsMin)
     for (TAVOutputStream& ost : m_ost) {
         TAVInputStream& ist = m_ist[ost.source];
         const TAVInputFile& file = m_files[ist.file];
-        if (file.noPacket)
+        if (file.noPacket || ost.finished)
             continue;
         const double opts = ost.endInStreamTb == AV_NOPTS_VALUE
                                 ? 0.0
@@ -141,10 +156,20 @@ void Transcoder::Loop()
             continue; // interrupted by a stop request: the next pass ends the loop
         if (ret < 0) {
             m_files[fileIndex].eof = true;
+            const int failure = ReadFailure(ic, ret);
+            if (failure < 0) {
+                // the input could not be read to its end: what was read is
+                // finished and written, and the job ends as failed
+                m_readError = QStringLiteral("Error reading input #%1: %2")
+                                  .arg(fileIndex)
+                                  .arg(QString::fromStdString(av::ErrorText(failure)));
+                m_c.DoLog(AV_LOG_ERROR, m_readError);
+                break;
+            }
             if (ret != AVERROR_EOF)
-                m_c.DoLog(AV_LOG_ERROR, QStringLiteral("Error reading input #%1: %2")
-                                            .arg(fileIndex)
-                                            .arg(QString::fromStdString(av::ErrorText(ret))));
+                m_c.DoLog(AV_LOG_WARNING, QStringLiteral("Damaged data in input #%1: %2")
+                                              .arg(fileIndex)
+                                              .arg(QString::fromStdString(av::ErrorText(ret))));
             if (m_o.ExitOnError)
                 break;
             continue;
@@ -175,6 +200,10 @@ void Transcoder::Finish()
     for (TAVInputStream& ist : m_ist)
         if (ist.decodingNeeded)
             OutputPacket(ist, nullptr);
+    // a window that starts in the last stretch of a copied stream still gets it
+    for (TAVOutputStream& ost : m_ost)
+        if (!ost.held.empty())
+            WriteHeldPackets(ost, m_ist[ost.source]);
     for (TAVOutputStream& ost : m_ost)
         if (ost.encodingNeeded && ost.type() == AVMEDIA_TYPE_VIDEO)
             FlushVideoFilters(ost);

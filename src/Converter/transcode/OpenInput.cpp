@@ -4,6 +4,7 @@
 #include "transcode/AVLib.h"
 #include "transcode/Engine.h"
 #include "sources/StreamProtocol.h"
+#include "sources/WaveCapture.h"
 
 #include <cmath>
 
@@ -103,6 +104,32 @@ struct StreamResource : InputResource
     std::unique_ptr<TStreamInput> input;
 };
 
+// Keeps a live capture recording until its format context is closed.
+struct WaveCaptureResource : InputResource
+{
+    std::unique_ptr<TWaveCaptureInput> input;
+};
+
+// "wavcap:[DEVICE]": the capture is started and read as raw 16-bit PCM with
+// the audio options' rate and channel count (44100 Hz mono when unset).
+const AVInputFormat* AttachCapture(TAVConverter& c, const QString& fileName, AVFormatContext* raw,
+                                   AVDictionary** options, InputEntry& entry)
+{
+    const TAudioOptions* audio = c.ConvertOptions()->AudioOptions();
+    const int rate = audio->m_audioSampleRate != 0 ? audio->m_audioSampleRate : 44100;
+    const int channels = audio->m_audioChannels != 0 ? audio->m_audioChannels : 1;
+    auto resource = std::make_unique<WaveCaptureResource>();
+    int error = 0;
+    resource->input = AttachWaveCapture(fileName, raw, rate, channels, [&c] { return c.StopRequested(); }, options,
+                                        &error);
+    if (!resource->input) {
+        avformat_free_context(raw);
+        throw EEngineError(QStringLiteral("Could not open file:%1!").arg(error).toStdString());
+    }
+    entry.resource = std::move(resource);
+    return av_find_input_format("s16le");
+}
+
 } // namespace
 
 void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
@@ -145,8 +172,11 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
         av_dict_set(&options.p, "analyzeduration", "20000000", 0);
         entry.resource = std::move(resource);
     }
+    if (IsWaveCaptureSource(fileName))
+        format = AttachCapture(c, fileName, raw, &options.p, entry);
+    const bool ownSource = IsStreamSource(fileName) || IsWaveCaptureSource(fileName);
     // the open frees the context itself when it fails
-    const int ret = avformat_open_input(&raw, (IsStreamSource(fileName) ? fileName.toUtf8() : LibraryUrl(fileName)).constData(), format, &options.p);
+    const int ret = avformat_open_input(&raw, (ownSource ? fileName.toUtf8() : LibraryUrl(fileName)).constData(), format, &options.p);
     if (ret < 0)
         throw EEngineError(QStringLiteral("Could not open file:%1!").arg(ret).toStdString());
     entry.ctx.reset(raw);

@@ -122,19 +122,58 @@ void Transcoder::Dispatch(TAVInputStream& ist, AVFrame* frame, AVSubtitle* sub, 
 
 void Transcoder::CopyPacket(TAVOutputStream& ost, TAVInputStream& ist, const AVPacket* pkt)
 {
+    if (ost.finished)
+        return;
+    // the window ends at the first packet that starts at or after its end
+    if (ist.ptsUs >= WindowEndUs()) {
+        ost.finished = true;
+        return;
+    }
+    if (m_o.m_startTime != 0 && !m_o.CopyTimestamps && ost.frameNumber == 0) {
+        if (HoldBeforeStart(ost, pkt))
+            return;
+        WriteHeldPackets(ost, ist);
+    }
     const bool key = pkt->flags & AV_PKT_FLAG_KEY;
     if (ost.frameNumber == 0 && !key && !m_o.CopyInitialNonKeyFrames)
         return;
-    // packets before the requested start are left out
-    if (m_o.m_startTime != 0 && !m_o.CopyTimestamps) {
-        const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-        if (ts != AV_NOPTS_VALUE && ts < 0)
-            return;
-        if (ost.frameNumber == 0 && !key)
-            return;
-    }
     if (ost.frameNumber >= MaxFramesFor(ost.type()))
         return;
+    WriteCopied(ost, ist, pkt);
+}
+
+// A copied stream cannot begin between key frames: the packets from the last
+// key frame before the start are kept (they sit before 0) until the first
+// packet at or after the start shows that no later key frame comes first.
+bool Transcoder::HoldBeforeStart(TAVOutputStream& ost, const AVPacket* pkt)
+{
+    const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+    if (ts == AV_NOPTS_VALUE || ts >= 0)
+        return false;
+    if (pkt->flags & AV_PKT_FLAG_KEY)
+        ost.held.clear();
+    else if (ost.held.empty() && !m_o.CopyInitialNonKeyFrames)
+        return true;
+    av::PacketPtr copy = av::NewPacket();
+    if (!copy || av_packet_ref(copy.get(), pkt) < 0)
+        throw EEngineError("Out of memory");
+    ost.held.push_back(std::move(copy));
+    return true;
+}
+
+void Transcoder::WriteHeldPackets(TAVOutputStream& ost, TAVInputStream& ist)
+{
+    for (av::PacketPtr& held : ost.held) {
+        if (held->dts == AV_NOPTS_VALUE)
+            held->dts = held->pts;
+        if (ost.frameNumber < MaxFramesFor(ost.type()))
+            WriteCopied(ost, ist, held.get());
+    }
+    ost.held.clear();
+}
+
+void Transcoder::WriteCopied(TAVOutputStream& ost, TAVInputStream& ist, const AVPacket* pkt)
+{
     AVPacket* out = m_outPacket.get();
     if (av_packet_ref(out, pkt) < 0)
         throw EEngineError("Out of memory");

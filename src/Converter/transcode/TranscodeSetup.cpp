@@ -23,6 +23,14 @@ int Transcoder::MaxFramesFor(AVMediaType type) const
     }
 }
 
+int64_t Transcoder::WindowEndUs() const
+{
+    if (m_o.m_recordingTime == kNoTimeLimit)
+        return INT64_MAX;
+    // with the input's own timestamps kept, the window starts at the start position
+    return m_o.CopyTimestamps ? m_o.m_startTime + m_o.m_recordingTime : m_o.m_recordingTime;
+}
+
 void Transcoder::Setup()
 {
     BuildStreamTables();

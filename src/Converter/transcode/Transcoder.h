@@ -17,6 +17,7 @@
 // around decoding or encoding.
 #pragma once
 
+#include "filters/SynthChain.h"
 #include "transcode/AVLib.h"
 #include "transcode/Engine.h"
 
@@ -80,9 +81,14 @@ struct TAVOutputStream
     AVFilterContext* bufferSource = nullptr;
     AVFilterContext* bufferSink = nullptr;
     av::FramePtr filtered;
+    std::unique_ptr<TSynthChain> synth; // the chain up to its last "synth" element, when it has one
     int sourceWidth = 0, sourceHeight = 0, sourcePixFmt = -1;
     av::FilePtr passLog; // first pass statistics
     bool flushed = false;
+    bool finished = false; // the stream reached the end of the job's time window
+    // stream copy with a start position: the packets from the last key frame
+    // at or before the start, held until the start is reached
+    std::vector<av::PacketPtr> held;
 
     AVCodecContext* encoder() const { return setup->codec.get(); }
     AVMediaType type() const { return setup->type; }
@@ -103,6 +109,8 @@ public:
     // shared by the stages
     void WriteFrame(TAVOutputStream& ost, AVPacket* pkt);
     int MaxFramesFor(AVMediaType type) const;
+    // End of the job's time window in output microseconds; INT64_MAX when open.
+    int64_t WindowEndUs() const;
 
 private:
     // TranscodeSetup.cpp
@@ -120,6 +128,7 @@ private:
     // MainLoop.cpp
     void Loop();
     int ChooseInput(double& optsMin);
+    static int ReadFailure(const AVFormatContext* ic, int ret);
     void CorrectTimestamps(TAVInputStream& ist, AVPacket* pkt);
     void Finish();
     int WriteTrailers();
@@ -129,6 +138,9 @@ private:
     int OutputPacket(TAVInputStream& ist, const AVPacket* pkt);
     void Dispatch(TAVInputStream& ist, AVFrame* frame, AVSubtitle* sub, const AVPacket* pkt);
     void CopyPacket(TAVOutputStream& ost, TAVInputStream& ist, const AVPacket* pkt);
+    bool HoldBeforeStart(TAVOutputStream& ost, const AVPacket* pkt);
+    void WriteCopied(TAVOutputStream& ost, TAVInputStream& ist, const AVPacket* pkt);
+    void WriteHeldPackets(TAVOutputStream& ost, TAVInputStream& ist);
     void WriteThroughFilters(TAVOutputStream& ost, AVPacket* pkt, size_t first);
     void FlushBitstreamFilters(TAVOutputStream& ost);
     void Mux(TAVOutputStream& ost, AVPacket* pkt);
@@ -148,6 +160,7 @@ private:
     void FilterVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* decoded);
     void PullFilteredVideo(TAVOutputStream& ost, TAVInputStream& ist);
     void FlushVideoFilters(TAVOutputStream& ost);
+    void FeedFromSynth(TAVOutputStream& ost, TAVInputStream& ist);
     void EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* picture);
 
     // SubtitlePath.cpp
@@ -163,6 +176,7 @@ private:
     av::PacketPtr m_outPacket; // encoder output, reused
     std::vector<uint8_t> m_subtitleBuffer;
     std::vector<bool> m_needsTrailer; // per output: header written, trailer not yet attempted
+    QString m_readError; // an input failed to read: the run ends as failed after its end steps
 };
 
 } // namespace korvane

@@ -4,6 +4,7 @@
 // duplicate/drop logic that keeps the output frame rate.
 #include "transcode/AVConverter.h"
 #include "filters/FilterDescription.h"
+#include "filters/SynthChain.h"
 #include "transcode/Transcoder.h"
 
 #include <cmath>
@@ -25,16 +26,7 @@ int Transcoder::ConfigureFilters(TAVInputStream& ist, TAVOutputStream& ost)
     AVRational sar = ist.stream->sample_aspect_ratio.num ? ist.stream->sample_aspect_ratio : par->sample_aspect_ratio;
     if (!sar.num)
         sar = {0, 1};
-    const QString srcArgs = QString::asprintf("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
-                                              inWidth, inHeight, inFormat, tb.num, tb.den, sar.num, sar.den);
-    int ret = avfilter_graph_create_filter(&ost.bufferSource, avfilter_get_by_name("buffer"), "src",
-                                           srcArgs.toUtf8().constData(), nullptr, graph);
-    if (ret < 0)
-        return ret;
-    ret = avfilter_graph_create_filter(&ost.bufferSink, avfilter_get_by_name("buffersink"), "out", nullptr,
-                                       nullptr, graph);
-    if (ret < 0)
-        return ret;
+    int ret = 0;
 
     // the chain as text: [in] deinterlace, scale, user filters, encoder format [out]
     QStringList chain;
@@ -45,11 +37,46 @@ int Transcoder::ConfigureFilters(TAVInputStream& ist, TAVOutputStream& ost)
             return AVERROR(EINVAL);
         chain << QString::asprintf("scale=%d:%d:flags=0x%X", enc->width, enc->height, unsigned(m_o.ScalerFlags));
     }
+    QString stored = m_o.FilterOptions()->m_videoFilters;
+    FilterInput userInput{enc->width, enc->height, int(enc->pix_fmt)};
+    PictureFormat source{inWidth, inHeight, inFormat, tb, sar};
+    ost.synth.reset();
+    if (const SynthSplit split = SplitAtSynth(stored); split.HasSynth()) {
+        // the filters up to the last script run in graphs of their own; this
+        // graph takes the scripts' pictures
+        ost.synth = std::make_unique<TSynthChain>();
+        TSynthChain::Settings settings;
+        settings.head = chain.join(QLatin1Char(','));
+        const int jobId = m_c.LogJobId(), threads = std::max(0, m_o.m_threadCount);
+        settings.prepare = [jobId, threads](AVFilterGraph* g) {
+            TagContext(g, jobId);
+            g->nb_threads = threads;
+        };
+        settings.log = [this](const QString& text) { m_c.DoLog(AV_LOG_ERROR, text); };
+        settings.stop = [this] { return m_c.StopRequested(); };
+        if ((ret = ost.synth->Configure(source, split, settings)) < 0)
+            return ret;
+        source = ost.synth->Output();
+        chain.clear();
+        stored = split.segments.last();
+        userInput = FilterInput{source.width, source.height, source.pixelFormat};
+    }
+    const QString srcArgs = QString::asprintf("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
+                                              source.width, source.height, source.pixelFormat, source.timeBase.num,
+                                              source.timeBase.den, source.sampleAspect.num, source.sampleAspect.den);
+    ret = avfilter_graph_create_filter(&ost.bufferSource, avfilter_get_by_name("buffer"), "src",
+                                       srcArgs.toUtf8().constData(), nullptr, graph);
+    if (ret < 0)
+        return ret;
+    ret = avfilter_graph_create_filter(&ost.bufferSink, avfilter_get_by_name("buffersink"), "out", nullptr,
+                                       nullptr, graph);
+    if (ret < 0)
+        return ret;
+
     QString user;
-    const QString stored = m_o.FilterOptions()->m_videoFilters;
     if (!stored.trimmed().isEmpty()) {
         try {
-            user = BuildFilterGraphText(stored, FilterInput{enc->width, enc->height, int(enc->pix_fmt)});
+            user = BuildFilterGraphText(stored, userInput);
         } catch (const std::exception& e) {
             m_c.DoLog(AV_LOG_ERROR, QString::fromUtf8(e.what()));
             return AVERROR(EINVAL);
@@ -130,9 +157,23 @@ void Transcoder::FilterVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
         enc->width = w;
         enc->height = h;
     }
+    if (ost.synth) {
+        ost.synth->Send(decoded);
+        FeedFromSynth(ost, ist);
+        return;
+    }
     if (av_buffersrc_add_frame_flags(ost.bufferSource, decoded, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
         throw EEngineError("Error while feeding the filter graph");
     PullFilteredVideo(ost, ist);
+}
+
+void Transcoder::FeedFromSynth(TAVOutputStream& ost, TAVInputStream& ist)
+{
+    while (av::FramePtr picture = ost.synth->TakeOutput()) {
+        if (av_buffersrc_add_frame(ost.bufferSource, picture.get()) < 0)
+            throw EEngineError("Error while feeding the filter graph");
+        PullFilteredVideo(ost, ist);
+    }
 }
 
 void Transcoder::FlushVideoFilters(TAVOutputStream& ost)
@@ -140,6 +181,10 @@ void Transcoder::FlushVideoFilters(TAVOutputStream& ost)
     // pictures that filters hold back (a deinterlacer's last one) come out at the end
     if (!ost.graph || !ost.bufferSource)
         return;
+    if (ost.synth) {
+        ost.synth->Send(nullptr);
+        FeedFromSynth(ost, m_ist[ost.source]);
+    }
     if (av_buffersrc_add_frame(ost.bufferSource, nullptr) < 0)
         return;
     PullFilteredVideo(ost, m_ist[ost.source]);
@@ -162,6 +207,8 @@ void Transcoder::PullFilteredVideo(TAVOutputStream& ost, TAVInputStream& ist)
 void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* picture)
 {
     AVCodecContext* enc = ost.encoder();
+    if (ost.finished)
+        return;
     const TVideoOptions* v = m_o.VideoOptions();
     double syncIpts;
     if (picture->pts != AV_NOPTS_VALUE)
@@ -196,7 +243,13 @@ void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
         picture->quality = ist.decoder ? picture->quality : 0;
     else if (enc->flags & AV_CODEC_FLAG_QSCALE)
         picture->quality = enc->global_quality;
+    const int64_t windowEndUs = WindowEndUs();
     for (int i = 0; i < n; ++i) {
+        // pictures that would be shown at or after the window's end are left out
+        if (windowEndUs != INT64_MAX && av_rescale_q(ost.syncOpts, enc->time_base, av::kMicroseconds) >= windowEndUs) {
+            ost.finished = true;
+            return;
+        }
         picture->pts = ost.syncOpts;
         if (avcodec_send_frame(enc, picture) < 0)
             throw EEngineError("Video encoding failed");

@@ -1,0 +1,81 @@
+// Measures the preview's decoding source (bench/preview.sh runs it).
+//   korvane_preview_bench throughput FILE [FILTERS]
+//     every picture of FILE through the filters into BGRA, as fast as the
+//     source delivers them; prints "pictures seconds pictures_per_second"
+//   korvane_preview_bench seek FILE COUNT
+//     COUNT seeks to random times (fixed seed), each timed from the request
+//     to the picture asked for; prints "median_ms p90_ms max_ms"
+#include "preview/PushSource.h"
+
+#include <QCoreApplication>
+#include <QString>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+using namespace korvane;
+using Clock = std::chrono::steady_clock;
+
+static double Seconds(Clock::time_point from)
+{
+    return std::chrono::duration<double>(Clock::now() - from).count();
+}
+
+static int Throughput(const QString& file, const QString& filters)
+{
+    TFFPushSource source;
+    source.SetDisableAudio(true);
+    source.SetVideoFilters(filters);
+    const auto start = Clock::now();
+    source.Load(file);
+    long pictures = 0;
+    while (!source.EndOfStream()) {
+        if (source.WaitVideo(100))
+            ++pictures;
+    }
+    const double s = Seconds(start);
+    if (!source.ErrorText().isEmpty() || !source.GraphError().isEmpty()) {
+        std::fprintf(stderr, "%s%s\n", qPrintable(source.ErrorText()), qPrintable(source.GraphError()));
+        return 1;
+    }
+    std::printf("%ld %.3f %.1f\n", pictures, s, double(pictures) / s);
+    return 0;
+}
+
+static int SeekLatency(const QString& file, int count)
+{
+    TFFPushSource source;
+    source.SetDisableAudio(true);
+    source.Load(file);
+    if (!source.WaitVideo(10000))
+        return 1;
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int64_t> anyTime(0, std::max<int64_t>(1, source.TotalDurationUs() - 1));
+    std::vector<double> ms;
+    for (int i = 0; i < count; ++i) {
+        const int64_t target = anyTime(random);
+        const auto start = Clock::now();
+        source.Seek(target);
+        const TFFSamplePtr picture = source.WaitVideo(10000);
+        if (!picture)
+            return 1;
+        ms.push_back(Seconds(start) * 1000.0);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("%.1f %.1f %.1f\n", ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back());
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() >= 3 && args[1] == "throughput")
+        return Throughput(args[2], args.value(3));
+    if (args.size() >= 4 && args[1] == "seek")
+        return SeekLatency(args[2], args[3].toInt());
+    std::fprintf(stderr, "usage: korvane_preview_bench throughput FILE [FILTERS] | seek FILE COUNT\n");
+    return 2;
+}

@@ -1,0 +1,289 @@
+// The preview's decoding source.
+//
+// A streaming thread demuxes the source (a file or a "stream:<n>" in-process
+// stream), decodes the selected video, audio and subtitle streams, runs the
+// pictures through a filter graph built from the job's filter description
+// (the same translation the conversion uses) and queues timed 32-bit BGRA
+// pictures and timed interleaved signed 16-bit audio. The player takes them
+// out of the queues on its own thread; nothing here knows about widgets.
+//
+// Times: every sample carries its start in microseconds from the start of
+// the file (the container's start time subtracted), plus the loop offset
+// (pass index x file duration). A picture's time is exactly the time a
+// conversion starting there would begin with.
+//
+// Seeking is exact: a seek asks for a time; the thread seeks to the keyframe
+// before it, decodes, and drops pictures up to it, so the first picture
+// queued after the seek is the first one at or after the time (or, for a
+// step back, the last one before it).
+//
+// Threads and locks. Lock order: m_streamLock, then m_queueLock.
+//   m_streamLock: held by the streaming thread while it reads and decodes one
+//     packet, and by every selection or filter change (main thread).
+//   m_queueLock: the queues, the seek request, the end-of-stream flag.
+#pragma once
+
+#include "transcode/FFmpeg.h"
+
+#include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace korvane {
+
+class TStreamInput;
+
+// One decoded unit: a BGRA picture (width x 4 bytes per row) or a block of
+// interleaved signed 16-bit audio.
+struct TFFSample
+{
+    std::unique_ptr<uint8_t[]> data;
+    int size = 0;     // bytes
+    int width = 0;    // pictures only
+    int height = 0;
+    AVRational pixelAspect{1, 1}; // pictures only: width / height of one pixel
+    int64_t startUs = 0; // from the file's start, loop offset included
+    int64_t stopUs = 0;
+    double Start() const { return double(startUs) / 1e6; } // seconds
+    double Stop() const { return double(stopUs) / 1e6; }
+};
+using TFFSamplePtr = std::shared_ptr<TFFSample>;
+
+// One decoded bitmap subtitle and its display window.
+struct TFFSubtitle
+{
+    AVSubtitle sub{};
+    int64_t timeUs = 0; // the packet's time, as for samples
+    TFFSubtitle() = default;
+    TFFSubtitle(const TFFSubtitle&) = delete;
+    TFFSubtitle& operator=(const TFFSubtitle&) = delete;
+    ~TFFSubtitle() { avsubtitle_free(&sub); }
+    int64_t BeginUs() const { return timeUs + int64_t(sub.start_display_time) * 1000; }
+    int64_t EndUs() const { return timeUs + int64_t(sub.end_display_time) * 1000; }
+};
+
+// Draws one bitmap rectangle onto a width x height BGRA picture (4 bytes a
+// pixel, rows of width x 4 bytes): the rectangle is clipped into the
+// picture, each index is looked up in the rectangle's ARGB palette, and the
+// colour is blended by its alpha into blue, green and red (the fourth byte is
+// left as it is). An index past the palette is skipped.
+void BlendSubtitleRect(uint8_t* picture, int width, int height, const AVSubtitleRect& rect);
+
+// Subtitles waiting for their pictures, oldest first. Apply draws the one
+// whose window holds the picture's start, frees the ones already over, and
+// keeps the ones still to come.
+class TSubtitleQueue
+{
+public:
+    void Push(std::unique_ptr<TFFSubtitle> sub) { m_items.push_back(std::move(sub)); }
+    void Clear() { m_items.clear(); }
+    size_t Size() const { return m_items.size(); }
+    void Apply(TFFSample& picture);
+
+private:
+    std::deque<std::unique_ptr<TFFSubtitle>> m_items;
+};
+
+enum class TSeekMode
+{
+    smAtOrAfter, // the first picture at or after the time
+    smBefore     // the last picture before the time (a step back)
+};
+
+class TFFPushSource
+{
+public:
+    // Called with the picture bytes, width and height as each picture is
+    // taken out (the subtitle is already drawn on it).
+    using BufferCallback = std::function<void(TFFPushSource*, uint8_t*, int, int)>;
+    // Called with the audio bytes and their count as each block is taken out.
+    using AudioBufferCallback = std::function<void(TFFPushSource*, const uint8_t*, int)>;
+    // Called on the streaming thread when it stops on an error.
+    using ErrorCallback = std::function<void(TFFPushSource*, const QString&)>;
+
+    // Pictures and audio blocks queued ahead per kind.
+    static constexpr int kQueueDepth = 30;
+    // Pictures queued ahead are also limited to this many bytes (30 pictures
+    // of 1080p would be 250 MB).
+    static constexpr int64_t kVideoQueueBytes = 128ll << 20;
+
+    TFFPushSource();
+    ~TFFPushSource();
+    TFFPushSource(const TFFPushSource&) = delete;
+    TFFPushSource& operator=(const TFFPushSource&) = delete;
+
+    // Configuration, before Load.
+    void SetDisableAudio(bool disable) { m_disableAudio = disable; }
+    void SetBufferCallback(BufferCallback cb) { m_onBuffer = std::move(cb); }
+    void SetAudioBufferCallback(AudioBufferCallback cb) { m_onAudioBuffer = std::move(cb); }
+    void SetErrorCallback(ErrorCallback cb) { m_onError = std::move(cb); }
+    void SetLoopCount(int count) { m_loopCount = count < 1 ? 1 : count; }
+    int LoopCount() const { return m_loopCount; }
+
+    // Opens the source and starts the streaming thread. Raises EEngineError
+    // when the source cannot be opened or has neither video nor audio, and
+    // the filter graph's message when the graph cannot be built.
+    void Load(const QString& name);
+    QString FileName() const { return m_fileName; }
+    bool Loaded() const { return m_thread.joinable(); }
+
+    // The filter description (stored syntax). Rebuilds the graph at once when
+    // streaming; queued pictures are dropped. Raises the graph's message
+    // ("Parse Graph Failed", ...); the source then shows no pictures until a
+    // description that builds is given.
+    void SetVideoFilters(const QString& description);
+    QString VideoFilters() const;
+    // Why the graph of the current description did not build; empty when it did.
+    QString GraphError() const;
+
+    // Streams, as indexes into the lists of video, audio and subtitle streams
+    // (file order); -1 when a list is empty. A change reopens that decoder.
+    int VideoStreamCount() const { return int(m_videoStreams.size()); }
+    int AudioStreamCount() const { return int(m_audioStreams.size()); }
+    int SubtitleStreamCount() const { return int(m_subtitleStreams.size()); }
+    int VideoIndex() const { return m_videoIndex; }
+    int AudioIndex() const { return m_audioIndex; }
+    int SubtitleIndex() const { return m_subtitleIndex; }
+    void SetVideoIndex(int index);
+    void SetAudioIndex(int index);
+    void SetSubtitleIndex(int index);
+
+    // The picture size after the filters (0 without video).
+    int VideoWidth() const { return m_outWidth.load(); }
+    int VideoHeight() const { return m_outHeight.load(); }
+    // The audio as delivered: rate and 1 or 2 channels (0 without audio).
+    int SampleRate() const { return m_sampleRate; }
+    int Channels() const { return m_channels; }
+    // Durations in microseconds: one pass, and all LoopCount passes.
+    int64_t FileDurationUs() const { return m_fileDurationUs; }
+    int64_t TotalDurationUs() const { return m_fileDurationUs * m_loopCount; }
+    int LoopIndex() const { return m_loopIndex.load(); }
+
+    // Asks the streaming thread to seek to timeUs (of the whole playing time,
+    // loop passes included); queued samples are dropped at once. Returns
+    // without waiting: the next samples taken are those after the seek.
+    void Seek(int64_t timeUs, TSeekMode mode = TSeekMode::smAtOrAfter);
+
+    // Takes the oldest queued picture (subtitles drawn, OnBuffer called), or
+    // nothing when none is ready. Peek looks without taking.
+    TFFSamplePtr TakeVideo();
+    TFFSamplePtr PeekVideo() const;
+    // As TakeVideo, waiting up to timeoutMs for a picture.
+    TFFSamplePtr WaitVideo(int timeoutMs);
+    TFFSamplePtr TakeAudio();
+    TFFSamplePtr PeekAudio() const;
+    TFFSamplePtr WaitAudio(int timeoutMs);
+    int QueuedVideo() const;
+    int QueuedAudio() const;
+    // True when the thread read the whole source (every pass) and both
+    // queues are empty, or when it stopped on an error.
+    bool EndOfStream() const;
+    // The streaming thread's error, empty while it runs.
+    QString ErrorText() const;
+
+private:
+    struct Decoder
+    {
+        int stream = -1; // index in the format context
+        av::CodecContextPtr ctx;
+        int64_t frameDurationUs = 40000; // for pictures that carry no duration
+    };
+    void Open(const QString& name);
+    void OpenDecoder(AVMediaType type);
+    void CloseDecoder(AVMediaType type);
+    void BuildGraphLocked(); // streaming lock held
+    void Run();
+    void RunPass();
+    void PerformSeek(int64_t targetUs, TSeekMode mode);
+    void SeekFile(int64_t fileUs);
+    void ResetDecoding();
+    void EndOfFile();
+    void DecodeVideo(const AVPacket* pkt);
+    void FilterPicture(AVFrame* frame);
+    void PullPictures();
+    void QueuePicture(AVFrame* filtered, int64_t startUs);
+    void DecodeAudio(const AVPacket* pkt);
+    void QueueAudio(AVFrame* frame);
+    void DecodeSubtitle(const AVPacket* pkt);
+    void PushVideo(TFFSamplePtr sample);
+    void PushAudio(TFFSamplePtr sample);
+    bool Throttled() const; // queue lock held
+    int64_t ToUs(int64_t ts, AVRational tb) const;
+    int64_t LoopOffsetUs() const { return int64_t(m_loopIndex.load()) * m_fileDurationUs; }
+    AVStream* Stream(AVMediaType type) const;
+    void Fail(const QString& message);
+
+    // Set before Load, read by the thread.
+    bool m_disableAudio = false;
+    int m_loopCount = 1;
+    BufferCallback m_onBuffer;
+    AudioBufferCallback m_onAudioBuffer;
+    ErrorCallback m_onError;
+
+    // Set by Load.
+    QString m_fileName;
+    std::unique_ptr<TStreamInput> m_streamInput; // destroyed after m_format
+    av::InputContextPtr m_format;
+    std::vector<int> m_videoStreams, m_audioStreams, m_subtitleStreams;
+    int64_t m_fileDurationUs = 0;
+    int64_t m_startTimeUs = 0; // the container's start time
+
+    // Guarded by m_streamLock (and touched by the thread while it holds it).
+    mutable std::mutex m_streamLock;
+    int m_videoIndex = -1, m_audioIndex = -1, m_subtitleIndex = -1;
+    std::unique_ptr<Decoder> m_video, m_audio, m_subtitle;
+    QString m_filters;
+    QString m_graphError;
+    av::FilterGraphPtr m_graph;
+    AVFilterContext* m_bufferSource = nullptr;
+    AVFilterContext* m_bufferSink = nullptr;
+    int m_graphWidth = 0, m_graphHeight = 0, m_graphFormat = -1;
+    std::atomic<int> m_outWidth{0}, m_outHeight{0};
+    std::atomic<bool> m_hasVideoDecoder{false}, m_hasAudioDecoder{false};
+    av::SwsPtr m_toBgra;
+    av::SwrPtr m_toS16;
+    av::ChannelLayout m_swrInLayout;
+    int m_swrInFormat = -1, m_swrInRate = 0;
+    int m_sampleRate = 0, m_channels = 0;
+    // worker-only state of the packet being handled
+    av::PacketPtr m_packet;
+    av::FramePtr m_decoded, m_filtered, m_lastDropped;
+    int64_t m_videoClockUs = 0, m_audioClockUs = 0;
+    int64_t m_lastVideoEndUs = 0; // end of the last picture of this pass (file time)
+    // the seek being carried out: drop pictures and audio before the target
+    bool m_dropping = false;
+    TSeekMode m_dropMode = TSeekMode::smAtOrAfter;
+    int64_t m_targetUs = 0;          // whole playing time
+    int64_t m_seekFileUs = 0;        // where the file was sought to (file time)
+    int64_t m_seekBackoffUs = 0;
+    bool m_firstAfterSeek = false;
+    bool m_audioDropping = false;
+    int64_t m_lastDroppedUs = 0;
+    std::atomic<int> m_loopIndex{0};
+
+    // Guarded by m_queueLock.
+    mutable std::mutex m_queueLock;
+    std::condition_variable m_wake;      // the thread waits on it
+    std::condition_variable m_queued;    // consumers wait on it
+    std::deque<TFFSamplePtr> m_videoQueue, m_audioQueue;
+    int64_t m_videoQueueBytes = 0;
+    TSubtitleQueue m_subtitles;
+    bool m_endOfStream = false;
+    uint64_t m_seekGeneration = 0; // raised by each Seek
+    uint64_t m_doneGeneration = 0; // the request the thread carried out last
+    int64_t m_seekTargetUs = 0;
+    TSeekMode m_seekMode = TSeekMode::smAtOrAfter;
+    QString m_error;
+    bool m_quit = false;
+
+    std::thread m_thread;
+};
+
+} // namespace korvane

@@ -1,0 +1,73 @@
+// The profile editor: categories on the left, the chosen category's profiles
+// and the fields of the current one on the right. Edits act on the live
+// profile objects at once; "Save and Exit" writes the store.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+
+#include "profiles/AVProfile.h"
+
+class QAction;
+class QListWidget;
+class QListWidgetItem;
+
+namespace korvane {
+
+class TAVProfile;
+class TAVProfileList;
+class TFrameProfile;
+
+class TFormEditProfile : public QDialog
+{
+    Q_OBJECT
+public:
+    TFormEditProfile(TAVProfileList* profiles, QString storePath, QWidget* parent = nullptr);
+
+    // Selects the profile's category (without regard to case) and the
+    // profile. A profile whose category the editor does not list (an image
+    // profile) leaves the first category selected and nothing shown.
+    void OpenProfile(TAVProfile* profile);
+    // The profile current when the editor closed. Never a deleted one: null
+    // when the current profile was deleted and its category became empty.
+    TAVProfile* CurrentProfile() const { return m_current.data(); }
+
+    void SelectCategory(int row);
+    void SelectProfile(int row);
+    void NewAudioProfile();
+    void NewVideoProfile();
+    // Asks "Are you sure to delete the profile?"; on Yes frees the selected
+    // profile and shows the entry before it (the first when the first went).
+    void DeleteProfile();
+    // Writes the store and closes; a store that cannot be written is shown
+    // and the editor stays open.
+    void SaveAndExit();
+
+    QListWidget* Categories() const { return m_categories; }
+    QListWidget* Profiles() const { return m_profiles; }
+    TFrameProfile* Frame() const { return m_frame; }
+    QAction* DeleteAction() const { return m_delete; }
+
+private:
+    TAVProfile* ProfileOf(const QListWidgetItem* item) const;
+    void AddNewProfile(TAVProfile* profile, const QString& description);
+    void UpdateActions();
+
+    TAVProfileList* m_list;
+    QString m_storePath;
+    QPointer<TAVProfile> m_current;
+    QListWidget* m_categories;
+    QListWidget* m_profiles;
+    TFrameProfile* m_frame;
+    QAction* m_newAudio;
+    QAction* m_newVideo;
+    QAction* m_delete;
+    QAction* m_save;
+};
+
+// Opens the editor modally on profile and returns the profile that was
+// current when it closed (null when none).
+TAVProfile* EditProfile(TAVProfileList* profiles, const QString& storePath, TAVProfile* profile,
+                        QWidget* parent);
+
+} // namespace korvane

@@ -1,0 +1,95 @@
+// korvane: the desktop program.
+//   korvane [FILE...]   opens the new conversion dialog with the files; when
+//                       the program already runs, hands them to it and exits
+//   korvane --version
+#include "AppIcon.h"
+#include "AppLinks.h"
+#include "Configuration.h"
+#include "DmGlobal.h"
+#include "FormMain.h"
+#include "GuiMessages.h"
+#include "NewConversionRunner.h"
+#include "SingleInstance.h"
+#include "options/Messages.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+
+using namespace korvane;
+
+namespace {
+
+int PrintUsage(FILE* out)
+{
+    std::fprintf(out, "usage: korvane [FILE...]\n"
+                      "       korvane --version\n"
+                      "Opens the new conversion dialog with each FILE; a running program gets them.\n");
+    return out == stdout ? 0 : 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // answered before any display is opened
+    QStringList files;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (!optionsEnded && std::strcmp(arg, "--") == 0) {
+            optionsEnded = true;
+        } else if (!optionsEnded && std::strcmp(arg, "--version") == 0) {
+            std::printf("korvane %s\n", links::kVersion);
+            return 0;
+        } else if (!optionsEnded && std::strcmp(arg, "--help") == 0) {
+            return PrintUsage(stdout);
+        } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
+            std::fprintf(stderr, "korvane: unknown option %s\n", arg);
+            return PrintUsage(stderr);
+        } else {
+            files << QString::fromLocal8Bit(arg);
+        }
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("korvane"));
+    QApplication::setApplicationVersion(QString::fromLatin1(links::kVersion));
+    QApplication::setDesktopFileName(QStringLiteral("korvane"));
+    QApplication::setWindowIcon(AppIcon());
+
+    TSingleInstance instance;
+    if (instance.SendToRunning(files))
+        return 0;
+    const bool listening = instance.Listen();
+    if (!listening && instance.SendToRunning(files))
+        return 0;
+
+    InstallGuiMessages();
+    // start-up order: the configuration, the data module, the main window
+    TAVConfiguration config;
+    config.Load();
+    int result = 0;
+    {
+        std::unique_ptr<TdmGlobal> dm;
+        try {
+            dm = std::make_unique<TdmGlobal>(&config);
+        } catch (const EEngineError& e) {
+            ErrorBox(QString::fromUtf8(e.what()));
+            return 1;
+        }
+        TFormMain window(dm.get(), DefaultNewConversionRunner());
+        window.ShowAtStart();
+        QObject::connect(&instance, &TSingleInstance::FilesReceived, &window, &TFormMain::OpenFiles);
+        if (!files.isEmpty())
+            QTimer::singleShot(0, &window, [&window, files] { window.OpenFiles(files); });
+        result = app.exec();
+    }
+    try {
+        config.Save();
+    } catch (const EEngineError& e) {
+        std::fprintf(stderr, "korvane: %s\n", e.what());
+    }
+    return result;
+}

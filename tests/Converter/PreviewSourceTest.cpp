@@ -1,0 +1,310 @@
+// The preview's decoding source against the ffmpeg tools: picture times and
+// counts, exact seeks, loop passes, filters and audio.
+#include "MediaFixtures.h"
+#include "options/Persistent.h"
+#include "preview/AVPlayer.h"
+#include "preview/PushSource.h"
+#include "sources/StreamProtocol.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+using namespace korvane;
+using korvane::test::Fixture;
+using korvane::test::RunProcess;
+
+namespace {
+
+// 4 s, 320x240 at 25 fps, keyframes every 2 s and B-frames: a seek must
+// decode from the keyframe before the time and drop up to it.
+QString GopClip()
+{
+    return Fixture(QStringLiteral("preview_gop.mp4"),
+                   {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=4", "-c:v", "libx264", "-g", "50",
+                    "-bf", "2", "-pix_fmt", "yuv420p"});
+}
+
+// Start times of the first video stream's frames, seconds from the file's
+// start, as ffprobe reads them.
+std::vector<double> ProbeFrameTimes(const QString& file)
+{
+    const auto start = RunProcess(KORVANE_FFPROBE, {"-v", "error", "-show_entries", "format=start_time", "-of",
+                                                    "default=nw=1:nk=1", file});
+    const double startTime = start.out.trimmed().toDouble();
+    const auto r = RunProcess(KORVANE_FFPROBE, {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                "frame=best_effort_timestamp_time", "-of", "csv=p=0", file});
+    std::vector<double> times;
+    for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts))
+        times.push_back(line.section(',', 0, 0).trimmed().toDouble() - startTime);
+    return times;
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The ffmpeg tool's output of args as raw bytes.
+QByteArray ToolOutput(QStringList args)
+{
+    const QString out = QDir(test::TempDir()).filePath(QStringLiteral("tool.raw"));
+    QFile::remove(out);
+    args.prepend("-y");
+    args << out;
+    const auto r = RunProcess(KORVANE_FFMPEG, args);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    return ReadAll(out);
+}
+
+double Psnr(const uint8_t* a, const uint8_t* b, size_t n)
+{
+    double sum = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (i % 4 == 3)
+            continue; // the fourth byte is not part of the picture
+        const double d = double(a[i]) - double(b[i]);
+        sum += d * d;
+    }
+    const double mse = sum / double(n / 4 * 3);
+    return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+// Every picture of the source until its end.
+std::vector<TFFSamplePtr> AllPictures(TFFPushSource& source)
+{
+    std::vector<TFFSamplePtr> pictures;
+    for (int idle = 0; idle < 500 && !source.EndOfStream();) {
+        if (TFFSamplePtr s = source.WaitVideo(20)) {
+            pictures.push_back(std::move(s));
+            idle = 0;
+        } else {
+            ++idle;
+        }
+        while (source.TakeAudio()) {
+        }
+    }
+    return pictures;
+}
+
+TFFSamplePtr FirstPictureAfterSeek(TFFPushSource& source, int64_t timeUs, TSeekMode mode = TSeekMode::smAtOrAfter)
+{
+    source.Seek(timeUs, mode);
+    return source.WaitVideo(10000);
+}
+
+} // namespace
+
+TEST(PreviewSource, PicturesAndTimesMatchTheProbe)
+{
+    for (const QString& file : {GopClip(), test::SampleTs()}) {
+        SCOPED_TRACE(file.toStdString());
+        TFFPushSource source;
+        source.SetDisableAudio(true);
+        source.Load(file);
+        EXPECT_EQ(source.AudioStreamCount(), 0);
+        ASSERT_EQ(source.VideoStreamCount(), 1);
+        EXPECT_EQ(source.VideoWidth(), 320);
+        EXPECT_EQ(source.VideoHeight(), 240);
+        const std::vector<double> expected = ProbeFrameTimes(file);
+        const auto pictures = AllPictures(source);
+        ASSERT_FALSE(expected.empty());
+        ASSERT_EQ(pictures.size(), expected.size());
+        for (size_t i = 0; i < pictures.size(); ++i) {
+            EXPECT_NEAR(pictures[i]->Start(), expected[i], 1e-6) << "picture " << i;
+            EXPECT_GT(pictures[i]->stopUs, pictures[i]->startUs);
+            ASSERT_EQ(pictures[i]->size, 320 * 240 * 4);
+        }
+        EXPECT_TRUE(source.ErrorText().isEmpty());
+    }
+}
+
+TEST(PreviewSource, SeekShowsTheToolsPictureAtThatTime)
+{
+    const QString file = GopClip();
+    const std::vector<double> times = ProbeFrameTimes(file);
+    TFFPushSource source;
+    source.SetDisableAudio(true);
+    source.Load(file);
+    std::mt19937 random(20261209);
+    std::uniform_int_distribution<int64_t> anyTime(0, 3900000);
+    // random times, a keyframe's own time, the very start, and one between two pictures
+    std::vector<int64_t> targets = {anyTime(random), anyTime(random), anyTime(random), 2000000, 0, 1010000};
+    for (const int64_t target : targets) {
+        SCOPED_TRACE(target);
+        const TFFSamplePtr shown = FirstPictureAfterSeek(source, target);
+        ASSERT_TRUE(shown);
+        // the first picture at or after the time
+        const auto first = std::find_if(times.begin(), times.end(), [&](double t) { return t * 1e6 >= target - 0.5; });
+        ASSERT_NE(first, times.end());
+        EXPECT_NEAR(shown->Start(), *first, 1e-6);
+        const QByteArray tool = ToolOutput({"-v", "error", "-ss", QString::number(double(target) / 1e6, 'f', 6), "-i",
+                                            file, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "bgra"});
+        ASSERT_EQ(tool.size(), shown->size);
+        const double psnr = Psnr(shown->data.get(), reinterpret_cast<const uint8_t*>(tool.constData()), tool.size());
+        EXPECT_GT(psnr, 45.0);
+    }
+    // a step back shows the picture before the one at the time
+    const TFFSamplePtr before = FirstPictureAfterSeek(source, int64_t(times[50] * 1e6), TSeekMode::smBefore);
+    ASSERT_TRUE(before);
+    EXPECT_NEAR(before->Start(), times[49], 1e-6);
+    const TFFSamplePtr next = source.WaitVideo(10000);
+    ASSERT_TRUE(next);
+    EXPECT_NEAR(next->Start(), times[50], 1e-6);
+    // past the last picture: the last one is shown
+    const TFFSamplePtr last = FirstPictureAfterSeek(source, source.TotalDurationUs());
+    ASSERT_TRUE(last);
+    EXPECT_NEAR(last->Start(), times.back(), 1e-6);
+}
+
+TEST(PreviewSource, SecondLoopPassIsOffsetByTheFileDuration)
+{
+    const QString file = test::SampleMp4();
+    TFFPushSource source;
+    source.SetDisableAudio(true);
+    source.SetLoopCount(2);
+    source.Load(file);
+    EXPECT_EQ(source.TotalDurationUs(), 2 * source.FileDurationUs());
+    const auto pictures = AllPictures(source);
+    const size_t once = ProbeFrameTimes(file).size();
+    ASSERT_EQ(pictures.size(), 2 * once);
+    for (size_t i = 0; i < once; ++i)
+        EXPECT_EQ(pictures[once + i]->startUs, pictures[i]->startUs + source.FileDurationUs()) << i;
+    EXPECT_EQ(source.LoopIndex(), 1);
+    // a seek into the second pass reads the file from its start again
+    const TFFSamplePtr shown = FirstPictureAfterSeek(source, source.FileDurationUs() + 400000);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->startUs, pictures[10]->startUs + source.FileDurationUs());
+}
+
+TEST(PreviewSource, FiltersChangeThePictureAsTheConversionDraws)
+{
+    const QString file = test::SampleMp4();
+    TFFPushSource source;
+    source.SetDisableAudio(true);
+    source.Load(file);
+    ASSERT_TRUE(FirstPictureAfterSeek(source, 0));
+    source.SetVideoFilters(QStringLiteral("rotate=90"));
+    EXPECT_EQ(source.VideoWidth(), 240);
+    EXPECT_EQ(source.VideoHeight(), 320);
+    const TFFSamplePtr turned = FirstPictureAfterSeek(source, 0);
+    ASSERT_TRUE(turned);
+    EXPECT_EQ(turned->width, 240);
+    EXPECT_EQ(turned->height, 320);
+    const QByteArray tool =
+        ToolOutput({"-v", "error", "-i", file, "-vf", "transpose=1", "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "bgra"});
+    ASSERT_EQ(tool.size(), turned->size);
+    EXPECT_GT(Psnr(turned->data.get(), reinterpret_cast<const uint8_t*>(tool.constData()), tool.size()), 45.0);
+
+    // two elements of the stored syntax, as the dialog joins them
+    source.SetVideoFilters(QStringLiteral("hflip,drawbox=10:10:50:40:red"));
+    EXPECT_EQ(source.VideoWidth(), 320);
+    ASSERT_TRUE(FirstPictureAfterSeek(source, 0));
+
+    // a description that does not build names the step that failed and leaves no picture
+    EXPECT_THROW(source.SetVideoFilters(QStringLiteral("nosuchfilter=1")), EEngineError);
+    EXPECT_EQ(source.GraphError(), QStringLiteral("Parse Graph Failed"));
+    source.Seek(0);
+    EXPECT_FALSE(source.WaitVideo(300));
+    // an empty description links the source straight to the sink
+    source.SetVideoFilters(QString());
+    EXPECT_TRUE(source.GraphError().isEmpty());
+    const TFFSamplePtr plain = FirstPictureAfterSeek(source, 0);
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->width, 320);
+}
+
+TEST(PreviewSource, AudioEqualsTheToolsSigned16Output)
+{
+    struct Case
+    {
+        QString file;
+        int audioIndex;
+        int channels;
+    };
+    // stereo AAC; a mono track chosen after opening
+    for (const Case& c : {Case{test::SampleMp4(), 0, 2}, Case{test::SampleTwoAudio(), 0, 1}}) {
+        SCOPED_TRACE(c.file.toStdString());
+        TFFPushSource source;
+        source.Load(c.file);
+        source.SetAudioIndex(c.audioIndex);
+        ASSERT_EQ(source.Channels(), c.channels);
+        QByteArray ours;
+        int64_t lastStop = -1;
+        for (int idle = 0; idle < 500 && !source.EndOfStream();) {
+            const TFFSamplePtr block = source.WaitAudio(20);
+            while (source.TakeVideo()) {
+            }
+            if (!block) {
+                ++idle;
+                continue;
+            }
+            idle = 0;
+            if (lastStop >= 0)
+                EXPECT_NEAR(double(block->startUs), double(lastStop), 1000.0); // containers with millisecond times
+            lastStop = block->stopUs;
+            ours.append(reinterpret_cast<const char*>(block->data.get()), block->size);
+        }
+        const QByteArray tool = ToolOutput({"-v", "error", "-i", c.file, "-map", QStringLiteral("0:a:%1").arg(c.audioIndex),
+                                            "-ac", QString::number(c.channels), "-f", "s16le"});
+        ASSERT_FALSE(tool.isEmpty());
+        EXPECT_EQ(ours.size(), tool.size());
+        EXPECT_TRUE(ours == tool);
+    }
+}
+
+TEST(PreviewSource, OpensInProcessStreamsByName)
+{
+    class TFileStream : public TStream
+    {
+    public:
+        explicit TFileStream(const QString& path) : m_file(path) { m_file.open(QIODevice::ReadOnly); }
+        int64_t Read(void* buffer, int64_t count) override { return m_file.read(static_cast<char*>(buffer), count); }
+        int64_t Seek(int64_t offset, TSeekOrigin origin) override
+        {
+            const int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                                 : origin == TSeekOrigin::soCurrent ? m_file.pos()
+                                                                    : m_file.size();
+            return m_file.seek(base + offset) ? m_file.pos() : -1;
+        }
+        int64_t Size() override { return m_file.size(); }
+
+    private:
+        QFile m_file;
+    };
+    const QString file = test::SampleTs();
+    const QString name = StreamSourceName(RegisterStream(std::make_unique<TFileStream>(file)));
+    TAVPlayer player;
+    player.SetDisableAudio(true);
+    ASSERT_TRUE(player.OpenFile(name)) << player.LastError().toStdString();
+    EXPECT_EQ(player.FileName(), name);
+    EXPECT_TRUE(player.HasVideo());
+    EXPECT_FALSE(player.HasAudio());
+    EXPECT_EQ(AllPictures(*player.Source()).size(), ProbeFrameTimes(file).size());
+    // the name served its one open
+    TAVPlayer again;
+    EXPECT_FALSE(again.OpenFile(name));
+    EXPECT_FALSE(again.OpenFile(QDir(test::TempDir()).filePath("missing.mp4")));
+    EXPECT_FALSE(again.LastError().isEmpty());
+}
+
+TEST(PreviewSource, PlayerPassesFiltersOnlyWhenTheyChange)
+{
+    TAVPlayer player;
+    QStringList errors;
+    player.OnError = [&](TAVPlayer*, const QString& m) { errors << m; };
+    player.SetVideoFilters(QStringLiteral("vflip"));
+    player.SetDisableAudio(true);
+    ASSERT_TRUE(player.OpenFile(test::SampleMp4()));
+    EXPECT_EQ(player.Source()->VideoFilters(), QStringLiteral("vflip"));
+    player.SetVideoFilters(QStringLiteral("  VFLIP "));
+    EXPECT_EQ(player.Source()->VideoFilters(), QStringLiteral("vflip"));
+    player.SetVideoFilters(QStringLiteral("nosuchfilter"));
+    EXPECT_EQ(errors, QStringList{QStringLiteral("Parse Graph Failed")});
+    EXPECT_THROW(player.SetVideoIndex(1), std::out_of_range);
+}

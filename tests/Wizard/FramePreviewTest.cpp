@@ -1,0 +1,204 @@
+// The preview pane, offscreen: opening, playing on the steady clock, keys,
+// exact marks and what a conversion of the marked range starts with.
+#include "FramePreview.h"
+#include "JobRunner.h"
+#include "MediaFixtures.h"
+#include "PreviewPane.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+
+using namespace korvane;
+using namespace korvane::test;
+
+namespace {
+
+void Wait(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        Wait(5);
+    }
+    return true;
+}
+
+std::unique_ptr<TFramePreview> OpenedPane(const QString& file)
+{
+    auto pane = std::make_unique<TFramePreview>();
+    pane->SetAudioDeviceAllowed(false); // tests never make a sound
+    pane->resize(480, 360);
+    pane->show();
+    pane->OpenSource(file);
+    EXPECT_TRUE(WaitFor([&] { return !pane->WaitingForPicture(); }));
+    return pane;
+}
+
+void Key(TFramePreview& pane, Qt::Key key)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(&pane, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QApplication::sendEvent(&pane, &release);
+}
+
+} // namespace
+
+TEST(FramePreview, OpensOnItsFirstPictureWithEmptyMarks)
+{
+    auto pane = OpenedPane(SampleMp4());
+    ASSERT_TRUE(pane->View()->Picture());
+    EXPECT_EQ(pane->View()->Picture()->startUs, 0);
+    EXPECT_EQ(pane->View()->Picture()->width, 320);
+    EXPECT_FALSE(pane->View()->PictureRect().isEmpty());
+    // 4:3 kept inside the 480-wide view
+    EXPECT_NEAR(double(pane->View()->PictureRect().width()) / pane->View()->PictureRect().height(), 4.0 / 3.0, 0.02);
+    EXPECT_EQ(pane->StartLabel()->text(), "Start[00:00:00]");
+    EXPECT_EQ(pane->EndLabel()->text(), "End[00:00:00]");
+    EXPECT_EQ(pane->PositionLabel()->text(), "Position: 00:00:00 Duration: 00:00:02");
+    EXPECT_EQ(pane->PlayButton()->toolTip(), "Play");
+    EXPECT_FALSE(pane->Playing());
+    EXPECT_EQ(pane->StartPosition(), 0);
+    EXPECT_EQ(pane->EndPosition(), 0);
+
+    // a file that does not open
+    const QString missing = QDir(TempDir()).filePath("missing.mp4");
+    pane->OpenSource(missing);
+    EXPECT_TRUE(pane->StatusLabel()->isVisible());
+    EXPECT_EQ(pane->StatusLabel()->text(), QStringLiteral("can not open the file %1!").arg(missing));
+    EXPECT_FALSE(pane->View()->Picture());
+}
+
+TEST(FramePreview, PlaysToTheEndWithoutAnAudioDevice)
+{
+    auto pane = OpenedPane(SampleMp4()); // has sound; no device is used
+    EXPECT_FALSE(pane->UsingAudioDevice());
+    Key(*pane, Qt::Key_Space);
+    EXPECT_TRUE(pane->Playing());
+    EXPECT_EQ(pane->PlayButton()->toolTip(), "Pause");
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(WaitFor([&] { return pane->PositionUs() >= 600000; }, 5000));
+    // the steady clock runs at the pictures' pace, not faster
+    EXPECT_GE(t.elapsed(), 450);
+    // the sound nobody hears is dropped as its time passes
+    const TFFSamplePtr oldest = pane->Player().Source()->PeekAudio();
+    ASSERT_TRUE(oldest);
+    EXPECT_GT(oldest->stopUs, pane->PositionUs() - 100000);
+    Key(*pane, Qt::Key_Space);
+    EXPECT_FALSE(pane->Playing());
+    const int64_t paused = pane->PositionUs();
+    Wait(200);
+    EXPECT_EQ(pane->PositionUs(), paused);
+    Key(*pane, Qt::Key_Space);
+    // at the end it stops on the last picture
+    ASSERT_TRUE(WaitFor([&] { return !pane->Playing(); }, 8000));
+    EXPECT_EQ(pane->PositionUs(), 1960000);
+    EXPECT_EQ(pane->PlayButton()->toolTip(), "Play");
+}
+
+TEST(FramePreview, KeysStepAndMarkTheShownPictures)
+{
+    auto pane = OpenedPane(SampleMp4());
+    pane->SeekTo(1000000);
+    ASSERT_TRUE(WaitFor([&] { return !pane->WaitingForPicture(); }));
+    EXPECT_EQ(pane->PositionUs(), 1000000);
+    Key(*pane, Qt::Key_Right);
+    ASSERT_TRUE(WaitFor([&] { return !pane->WaitingForPicture(); }));
+    EXPECT_EQ(pane->PositionUs(), 1040000);
+    Key(*pane, Qt::Key_I);
+    EXPECT_EQ(pane->StartPosition(), 1040000);
+    EXPECT_EQ(pane->StartLabel()->text(), "Start[0:0:1]");
+    pane->SeekTo(1500000);
+    ASSERT_TRUE(WaitFor([&] { return !pane->WaitingForPicture(); }));
+    Key(*pane, Qt::Key_Left);
+    ASSERT_TRUE(WaitFor([&] { return !pane->WaitingForPicture(); }));
+    EXPECT_EQ(pane->PositionUs(), 1480000); // the picture before the one at 1.5 s
+    EXPECT_EQ(pane->View()->Picture()->startUs, 1480000);
+    Key(*pane, Qt::Key_O);
+    EXPECT_EQ(pane->EndPosition(), 1480000);
+    EXPECT_EQ(pane->EndLabel()->text(), "End[0:0:1]");
+    EXPECT_EQ(pane->TimeBar()->SelStart(), 1040000);
+    EXPECT_EQ(pane->TimeBar()->SelEnd(), 1480000);
+    // a start after the end drops the end
+    pane->SeekTo(1800000);
+    ASSERT_TRUE(WaitFor([&] { return !pane->WaitingForPicture(); }));
+    pane->SetStart();
+    EXPECT_EQ(pane->StartPosition(), 1800000);
+    EXPECT_EQ(pane->EndPosition(), 0);
+    // the marks outlive the source: the dialog reads them after stopping
+    pane->StopPreview();
+    EXPECT_EQ(pane->StartPosition(), 1800000);
+    EXPECT_FALSE(pane->View()->Picture());
+}
+
+TEST(FramePreview, ConvertingTheMarkedRangeStartsOnTheMarkedPicture)
+{
+    const QString source = SampleMp4();
+    IPreviewPane* created = CreatePreviewPane(nullptr);
+    std::unique_ptr<TFramePreview> pane(dynamic_cast<TFramePreview*>(created));
+    ASSERT_TRUE(pane);
+    pane->SetAudioDeviceAllowed(false);
+    pane->OpenSource(source);
+    pane->SetVideoFilters(QStringLiteral("negate"));
+    pane->SeekTo(700000);
+    ASSERT_TRUE(WaitFor([&] { return !pane->WaitingForPicture(); }));
+    pane->SetStart();
+    const TFFSamplePtr marked = pane->View()->Picture();
+    pane->SeekTo(1100000);
+    ASSERT_TRUE(WaitFor([&] { return !pane->WaitingForPicture(); }));
+    pane->SetEnd();
+    pane->StopPreview();
+    ASSERT_EQ(pane->StartPosition(), 720000); // the first picture at or after 0.7 s
+    ASSERT_EQ(pane->EndPosition(), 1120000);
+
+    // what the dialog makes of the marks
+    TAVConverter c;
+    JobEvents ev;
+    Record(c, ev);
+    const QString out = QDir(TempDir()).filePath("range.mkv");
+    c.SetInputFiles({source});
+    c.SetOutputFiles({out});
+    c.ConvertOptions()->m_startTime = pane->StartPosition();
+    c.ConvertOptions()->m_recordingTime = pane->EndPosition() - pane->StartPosition();
+    c.ConvertOptions()->VideoOptions()->m_encoderVideoCodecName = "ffv1";
+    c.ConvertOptions()->FilterOptions()->m_videoFilters = QStringLiteral("negate");
+    c.ConvertOptions()->AudioOptions()->m_audioDisable = true;
+    c.Start();
+    ASSERT_TRUE(WaitFinished(ev, 120000));
+    ASSERT_TRUE(ev.order.contains("complete")) << c.ErrorText().toStdString();
+    // every picture from the start mark up to the end mark (where the
+    // engine's time limit ends is its own matter), the first one the marked picture
+    const ProbeResult p = Probe(out);
+    ASSERT_EQ(p.Count("video"), 1);
+    EXPECT_GE(p.First("video")->packets, 10);
+    const QString raw = QDir(TempDir()).filePath("first.raw");
+    const ProcessResult r = RunProcess(KORVANE_FFMPEG, {"-y", "-v", "error", "-i", out, "-frames:v", "1", "-f",
+                                                        "rawvideo", "-pix_fmt", "bgra", raw});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QFile f(raw);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray first = f.readAll();
+    ASSERT_EQ(first.size(), marked->size);
+    EXPECT_EQ(std::memcmp(first.constData(), marked->data.get(), size_t(first.size())), 0);
+}
