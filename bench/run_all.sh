@@ -18,6 +18,7 @@ out="$here/RESULTS.md"
   bash "$here/remux.sh" --no-header
   bash "$here/encode.sh" --no-header
   bash "$here/gui.sh" --section
+  bash "$here/history.sh"
   # what the figures mean and where we stand, kept by hand beside the script
   [ -f "$here/NOTES.md" ] && cat "$here/NOTES.md"
   bash "$here/synth.sh"

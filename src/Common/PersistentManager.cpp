@@ -46,15 +46,6 @@ QString LogText(const QStringList& log)
     return text;
 }
 
-QStringList LogLines(const QVariant& value)
-{
-    if (value.isNull())
-        return {};
-    QStringList lines = value.toString().split(QStringLiteral("\r\n"));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
 
 // What made a file unusable as the history; empty when it is fine.
 struct TDamage
@@ -369,6 +360,32 @@ void TPersistentManager::DeleteTask(int id)
 
 namespace {
 
+// The stored form "yyyy-MM-ddTHH:mm:ss.zzzZ" read directly, in UTC (a
+// history of thousands is listed; the general ISO parser and the local time
+// conversion cost more than the rest of a row). Other forms go the long way.
+QDateTime ReadDate(const QString& text)
+{
+    auto digits = [&](int from, int count, int* value) {
+        *value = 0;
+        for (int i = from; i < from + count; ++i) {
+            if (!text[i].isDigit())
+                return false;
+            *value = *value * 10 + text[i].digitValue();
+        }
+        return true;
+    };
+    int y, mo, da, h, mi, se, ms;
+    if (text.size() == 24 && text[4] == u'-' && text[7] == u'-' && text[10] == u'T' && text[13] == u':' &&
+        text[16] == u':' && text[19] == u'.' && text[23] == u'Z' && digits(0, 4, &y) && digits(5, 2, &mo) &&
+        digits(8, 2, &da) && digits(11, 2, &h) && digits(14, 2, &mi) && digits(17, 2, &se) && digits(20, 3, &ms)) {
+        const QDate date(y, mo, da);
+        const QTime time(h, mi, se, ms);
+        if (date.isValid() && time.isValid())
+            return QDateTime(date, time, Qt::UTC);
+    }
+    return TPersistentManager::ParseDate(text);
+}
+
 std::vector<TConversionRow> ReadConversions(QSqlQuery& q)
 {
     const QSqlRecord r = q.record();
@@ -384,9 +401,9 @@ std::vector<TConversionRow> ReadConversions(QSqlQuery& q)
         row.ConvertSettings = q.value(settings).toString();
         const QVariant d = q.value(date);
         if (!d.isNull())
-            row.ConvertedDate = TPersistentManager::ParseDate(d.toString());
+            row.ConvertedDate = ReadDate(d.toString());
         row.CategoryId = q.value(category).toInt();
-        row.Log = LogLines(q.value(log));
+        row.LogText = q.value(log).toString();
         rows.push_back(std::move(row));
     }
     return rows;
@@ -467,6 +484,16 @@ QString TPersistentManager::IntegrityCheck()
     while (q.next())
         lines << q.value(0).toString();
     return lines.join(QLatin1Char('\n'));
+}
+
+QStringList TConversionRow::SplitLog(const QString& text)
+{
+    if (text.isEmpty())
+        return {};
+    QStringList lines = text.split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
 }
 
 QString TPersistentManager::DateText(const QDateTime& date)

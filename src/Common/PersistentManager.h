@@ -36,9 +36,12 @@ struct TConversionRow
     int ID = 0;
     bool Converting = true;
     QString ConvertSettings; // property document of the task's settings
-    QDateTime ConvertedDate; // invalid while the task has not finished
+    QDateTime ConvertedDate; // invalid while the task has not finished; may be in UTC
     int CategoryId = 0;      // 0 while null (the task has not finished)
-    QStringList Log;         // empty when the column is null
+    QString LogText;         // as stored, each line ended by CR LF; empty when null
+    // The log lines (split on demand: a long history is read without them).
+    QStringList Log() const { return SplitLog(LogText); }
+    static QStringList SplitLog(const QString& text);
 };
 
 // One row of Categories.

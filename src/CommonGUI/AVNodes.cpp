@@ -67,24 +67,21 @@ void TNodeObject::ClearTasks()
 
 std::unique_ptr<TConvertingTask> TaskFromRow(const TConversionRow& row, TTaskEnvironment* env)
 {
-    auto settings = std::make_unique<TConversionSettings>();
-    QString error;
+    auto task = std::make_unique<TConvertingTask>(std::make_unique<TConversionSettings>(), env);
+    task->SetID(row.ID);
+    task->SetStoredLog(row.LogText);
     try {
-        ReadPropertyDocument(row.ConvertSettings, settings.get());
+        task->SetStoredSettings(row.ConvertSettings);
     } catch (const EEngineError& e) {
         // one damaged row costs that row's settings, never the whole list
-        error = QStringLiteral("The stored settings of this task cannot be read: %1").arg(QString::fromUtf8(e.what()));
+        const QString error =
+            QStringLiteral("The stored settings of this task cannot be read: %1").arg(QString::fromUtf8(e.what()));
         qCWarning(lcNodes, "row %d: %s", row.ID, qPrintable(error));
+        task->AppendLog(error);
     }
-    auto task = std::make_unique<TConvertingTask>(std::move(settings), env);
-    task->SetID(row.ID);
-    QStringList log = row.Log;
-    if (!error.isEmpty())
-        log << error;
-    task->SetLog(log);
     task->SetStatus(row.Converting ? TAVTask::stError : TAVTask::stFinished);
     if (row.Converting)
-        task->SetCategoryId(task->Settings()->CategoryId());
+        task->SetCategoryId(task->Settings()->CategoryId()); // few: read in full
     else
         task->SetDate(row.ConvertedDate);
     return task;

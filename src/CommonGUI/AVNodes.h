@@ -104,9 +104,18 @@ public:
     ~TAVTask() override;
 
     TAVConverter* Converter() const { return m_converter.get(); }
-    TConversionSettings* Settings() const { return m_settings.get(); }
+    // The whole settings; a task read from the history reads its stored
+    // options tree here the first time (a document that fails then leaves
+    // its error in the log).
+    TConversionSettings* Settings() const;
+    // Settings from a history row: the simple fields at once, the options
+    // tree when Settings() is first asked for. Throws EEngineError when the
+    // document cannot be read at all.
+    void SetStoredSettings(const QString& document);
+    // The log of a history row, split when first read.
+    void SetStoredLog(const QString& text);
     // Completion time (local) of a finished task.
-    QDateTime Date() const { return m_date; }
+    QDateTime Date() const { return m_date.toLocalTime(); }
     void SetDate(const QDateTime& date) { m_date = date; }
     TAVTaskStatus Status() const { return m_status; }
     void SetStatus(TAVTaskStatus status);
@@ -171,6 +180,9 @@ protected:
     // has not been read yet; every other DVD run reopens the title.
     bool m_dvdStreamFresh = false;
     friend class TConvertingNode;
+    // The settings' simple fields, without reading a pending options tree
+    // (captions need no more).
+    TConversionSettings* Fields() const { return m_settings.get(); }
 
 private:
     void PostLogChanged();
@@ -180,6 +192,8 @@ private:
     void StoreLog();
 
     std::unique_ptr<TConversionSettings> m_settings;
+    mutable QString m_pendingDocument; // stored settings not read in full yet
+    mutable QString m_settingsError;   // why the stored settings could not be read
     std::unique_ptr<TAVConverter> m_converter;
     QDateTime m_date;
     TAVTaskStatus m_status = stRunning;
@@ -191,7 +205,10 @@ private:
 
     mutable std::mutex m_logLock; // guards m_log (the worker appends)
     QStringList m_log;
+    QString m_storedLog; // not split yet; guarded by m_logLock
     std::atomic<bool> m_logChangePending{false};
+    // The stored log is split into m_log; m_logLock is held.
+    void TakeStoredLog() const;
 
     QElapsedTimer m_lastRepaint;
     QTimer m_repaintTimer; // a repaint held back by the rate limit

@@ -7,6 +7,7 @@
 #include "ExplorerModel.h"
 #include "PersistentManager.h"
 #include "PropertyDocument.h"
+#include "SettingsSummary.h"
 #include "TaskListModel.h"
 #include "sources/StreamProtocol.h"
 #include "sources/dvd/DvdSource.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QMetaMethod>
 
 Q_LOGGING_CATEGORY(lcTask, "korvane.task")
 
@@ -58,9 +60,57 @@ void TAVTask::SetStatus(TAVTaskStatus status)
     emit StatusChanged(this);
 }
 
+TConversionSettings* TAVTask::Settings() const
+{
+    if (!m_pendingDocument.isEmpty()) {
+        const QString document = std::exchange(m_pendingDocument, QString());
+        try {
+            ReadPropertyDocument(document, m_settings.get());
+        } catch (const EEngineError& e) {
+            m_settingsError =
+                QStringLiteral("The stored settings of this task cannot be read: %1").arg(QString::fromUtf8(e.what()));
+            const_cast<TAVTask*>(this)->AppendLog(m_settingsError);
+        }
+    }
+    return m_settings.get();
+}
+
+void TAVTask::SetStoredSettings(const QString& document)
+{
+    m_pendingDocument.clear();
+    if (ReadSettingsSummary(document, m_settings.get())) {
+        m_pendingDocument = document;
+        return;
+    }
+    try {
+        ReadPropertyDocument(document, m_settings.get());
+    } catch (const EEngineError& e) {
+        m_settingsError =
+            QStringLiteral("The stored settings of this task cannot be read: %1").arg(QString::fromUtf8(e.what()));
+        throw;
+    }
+}
+
+void TAVTask::SetStoredLog(const QString& text)
+{
+    std::lock_guard lock(m_logLock);
+    m_log.clear();
+    m_storedLog = text;
+}
+
+void TAVTask::TakeStoredLog() const
+{
+    if (m_storedLog.isEmpty())
+        return;
+    auto* self = const_cast<TAVTask*>(this);
+    const QStringList lines = TConversionRow::SplitLog(std::exchange(self->m_storedLog, QString()));
+    self->m_log = lines.mid(std::max<qsizetype>(0, lines.size() - kMaxLogLines));
+}
+
 QStringList TAVTask::Log() const
 {
     std::lock_guard lock(m_logLock);
+    TakeStoredLog();
     return m_log;
 }
 
@@ -68,6 +118,7 @@ void TAVTask::SetLog(const QStringList& lines)
 {
     {
         std::lock_guard lock(m_logLock);
+        m_storedLog.clear();
         m_log = lines.mid(std::max<qsizetype>(0, lines.size() - kMaxLogLines));
     }
     PostLogChanged();
@@ -77,6 +128,7 @@ void TAVTask::AppendLog(const QString& line)
 {
     {
         std::lock_guard lock(m_logLock);
+        TakeStoredLog();
         while (m_log.size() > kMaxLogLines - 1)
             m_log.removeFirst();
         m_log.append(TrimLogLine(line));
@@ -88,6 +140,9 @@ void TAVTask::PostLogChanged()
 {
     // one notification pending at most: a chatty worker does not flood the
     // main thread, and the views copy the whole log anyway
+    // and nothing at all while nobody listens (a history of thousands)
+    if (!isSignalConnected(QMetaMethod::fromSignal(&TAVTask::LogChanged)))
+        return;
     if (m_logChangePending.exchange(true))
         return;
     QMetaObject::invokeMethod(
@@ -139,12 +194,16 @@ bool TAVTask::ResolveSource(QString* input)
 
 void TAVTask::Start()
 {
+    Settings(); // the options tree of a stored task is read now
     SetStatus(stRunning);
     m_runFailed = false;
     // ResetLog
     SetLog({});
     QString input;
-    if (!ResolveSource(&input)) {
+    // settings that could not be read are never run with what was left
+    if (!m_settingsError.isEmpty())
+        AppendLog(m_settingsError);
+    if (!m_settingsError.isEmpty() || !ResolveSource(&input)) {
         SetStatus(stError);
         StoreLog();
         InvalidateRow();
@@ -271,7 +330,7 @@ void TAVTask::MoveToHistory()
     TNodeObject* converting = m_category;
     TExplorerModel* explorer = converting ? converting->TreeView() : nullptr;
 
-    m_settings->SetDuration(m_converter->Duration());
+    Settings()->SetDuration(m_converter->Duration());
     m_date = QDateTime::currentDateTime();
     if (m_env && m_env->Db && m_env->Db->IsOpen()) {
         try {

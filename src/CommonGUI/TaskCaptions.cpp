@@ -62,7 +62,7 @@ QString DateTimeText(const QDateTime& date)
 
 QString TConvertingTask::GetCaption(int column)
 {
-    TConversionSettings* s = Settings();
+    TConversionSettings* s = Fields();
     TAVConverter* c = Converter();
     switch (column) {
     case 0:

@@ -111,9 +111,9 @@ TEST_F(History, TaskRowsFromConvertingToFinishedNewestFirst)
     EXPECT_EQ(done[0].ID, a); // one millisecond later comes first
     EXPECT_EQ(done[0].ConvertedDate, late);
     EXPECT_EQ(done[1].ConvertedDate, early);
-    EXPECT_EQ(done[1].Log, QStringList({"one", "two"}));
+    EXPECT_EQ(done[1].Log(), QStringList({"one", "two"}));
     EXPECT_EQ(done[1].ConvertSettings, "<b2/>");
-    EXPECT_TRUE(done[0].Log.isEmpty());
+    EXPECT_TRUE(done[0].Log().isEmpty());
 
     RawDb raw(file);
     // ISO 8601 with milliseconds; lines ended by CR LF; an empty log is null
@@ -125,7 +125,7 @@ TEST_F(History, TaskRowsFromConvertingToFinishedNewestFirst)
 
     db.ClearLog(b);
     EXPECT_TRUE(raw.Row(QString("select Log from Conversions where ID=%1").arg(b))[0].isNull());
-    EXPECT_TRUE(db.LoadConvertedTasks(1)[1].Log.isEmpty());
+    EXPECT_TRUE(db.LoadConvertedTasks(1)[1].Log().isEmpty());
     db.DeleteTask(b);
     EXPECT_EQ(db.LoadConvertedTasks(1).size(), 1u);
 }

@@ -171,7 +171,7 @@ TEST(TaskLifecycle, FailedRunsStayUnderConverting)
     EXPECT_TRUE(w.alert.shown.empty());
     EXPECT_EQ(w.shutdown.calls, 0);
     // the error is kept in the row for the next start of the program
-    EXPECT_EQ(w.db.LoadConvertingTasks()[0].Log.last(), missing->Log().last());
+    EXPECT_EQ(w.db.LoadConvertingTasks()[0].Log().last(), missing->Log().last());
 }
 
 TEST(TaskLifecycle, DeleteRemovesRowFilesAndTask)
@@ -198,4 +198,26 @@ TEST(TaskLifecycle, DeleteRemovesRowFilesAndTask)
     EXPECT_FALSE(QFileInfo::exists(w.outputFolder + "/deleted.mp4"));
     EXPECT_TRUE(w.db.LoadConvertedTasks(1).empty());
     EXPECT_TRUE(w.explorer.RootCategory()->Tasks().isEmpty());
+}
+
+// A paused run that is stopped ends (the worker does not stay parked), and
+// the task can be started again from there.
+TEST(TaskLifecycle, PausedThenStoppedEndsTheRun)
+{
+    TaskWorld w;
+    TAVTask* t = w.Start(LongSample(), "ps.mp4");
+    TLogListModel log;
+    t->LoadTaskInfo(&log);
+    ASSERT_TRUE(WaitUntil([&] { return Progress(t) > 0; }));
+    t->Pause();
+    Pump(100);
+    t->Stop();
+    ASSERT_TRUE(WaitUntil([&] { return t->Converter()->Finished(); }, 10000));
+    Pump(50);
+    EXPECT_EQ(t->Status(), TAVTask::stError);
+    EXPECT_TRUE(w.InConverting(t));
+    EXPECT_EQ(w.list.RowOf(t), 0);
+    EXPECT_EQ(log.Lines(), t->Log()); // the log list follows the task
+    t->Stop(); // a second stop of a stopped task changes nothing
+    EXPECT_EQ(t->Status(), TAVTask::stError);
 }

@@ -50,8 +50,8 @@ TEST(TaskCrashChild, RunsUntilKilled)
         GTEST_SKIP() << "started by TaskCrash.KillNineWhileTwoTasksRun";
     TaskWorld w(dir);
     const int chosen = w.db.NewCategory("Chosen", dir + "/chosen", 1);
-    TAVTask* a = w.Start(LongSample(), "a.mp4", chosen);
-    TAVTask* b = w.Start(LongSample(), "b.mp4");
+    QPointer<TAVTask> a = w.Start(LongSample(), "a.mp4", chosen);
+    QPointer<TAVTask> b = w.Start(LongSample(), "b.mp4");
     const QDateTime now = QDateTime::currentDateTime();
     bool ready = false;
     for (int i = 0; i < 100000; ++i) {
@@ -62,6 +62,7 @@ TEST(TaskCrashChild, RunsUntilKilled)
         if (i % 2 == 0)
             w.db.DeleteCategoryTree(c);
         QCoreApplication::processEvents();
+        ASSERT_FALSE(a.isNull() || b.isNull()) << "a task ended before the kill";
         if (!ready && a->Converter()->Progress() > 0 && b->Converter()->Progress() > 0 && i > 5) {
             ready = true;
             std::printf("READY\n");
@@ -89,7 +90,8 @@ TEST(TaskCrash, KillNineWhileTwoTasksRun)
         child.waitForReadyRead(100);
         out += child.readAllStandardOutput();
     }
-    ASSERT_TRUE(out.contains("READY")) << out.toStdString() << child.readAllStandardError().toStdString();
+    ASSERT_TRUE(out.contains("READY")) << "state " << int(child.state()) << " exit " << child.exitCode() << "\n"
+                                       << out.toStdString() << child.readAllStandardError().toStdString();
     ::kill(pid_t(child.processId()), SIGKILL);
     ASSERT_TRUE(child.waitForFinished(10000));
     EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
@@ -98,9 +100,16 @@ TEST(TaskCrash, KillNineWhileTwoTasksRun)
     EXPECT_EQ(w.db.IntegrityCheck(), "ok");
     // no category lost half of its deletion
     EXPECT_EQ(OrphanedTasks(w.db.FileName()), 0);
-    ASSERT_EQ(w.list.Count(), 2);
-    TAVTask* a = w.list.TaskAt(0);
-    TAVTask* b = w.list.TaskAt(1);
+    // the two conversions (a row of the churn may have been caught between
+    // its insert and its finish: it is listed too, as it should be)
+    std::vector<TAVTask*> conversions;
+    for (int row = 0; row < w.list.Count(); ++row)
+        if (w.list.TaskAt(row)->Settings()->SourceFile() == source)
+            conversions.push_back(w.list.TaskAt(row));
+    EXPECT_LE(w.list.Count(), 3);
+    ASSERT_EQ(conversions.size(), 2u);
+    TAVTask* a = conversions[0];
+    TAVTask* b = conversions[1];
     for (TAVTask* task : {a, b}) {
         EXPECT_EQ(task->Status(), TAVTask::stError);
         EXPECT_EQ(task->Settings()->SourceFile(), source);
@@ -255,7 +264,7 @@ TEST(TaskDvd, RestoredTaskReopensTheTitleOrSaysTheDiscIsGone)
     EXPECT_EQ(gone->Converter(), nullptr); // nothing was run
     ASSERT_FALSE(gone->Log().isEmpty());
     EXPECT_EQ(gone->Log().last(), "Can not open DVD");
-    EXPECT_EQ(w.db.LoadConvertingTasks()[1].Log.last(), "Can not open DVD");
+    EXPECT_EQ(w.db.LoadConvertingTasks()[1].Log().last(), "Can not open DVD");
 
     title->Start();
     ASSERT_NE(title->Converter(), nullptr);
