@@ -3,6 +3,7 @@
 #include "preview/PushSource.h"
 
 #include "filters/FilterDescription.h"
+#include "filters/SynthChain.h"
 #include "options/Persistent.h"
 #include "sources/StreamProtocol.h"
 #include "transcode/AVLib.h"
@@ -27,10 +28,12 @@ TFFPushSource::~TFFPushSource()
         std::lock_guard<std::mutex> lock(m_queueLock);
         m_quit = true;
     }
+    m_closing = true; // a script stuck in a loop stops at once
     m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();
     // decoders and the graph go before the format context they read from
+    m_synth.reset();
     m_graph.reset();
     m_video.reset();
     m_audio.reset();
@@ -186,6 +189,7 @@ void TFFPushSource::CloseDecoder(AVMediaType type)
     if (st)
         st->discard = AVDISCARD_ALL;
     if (type == AVMEDIA_TYPE_VIDEO) {
+        m_synth.reset();
         m_graph.reset();
         m_bufferSource = m_bufferSink = nullptr;
         m_video.reset();
@@ -225,10 +229,33 @@ QString WrapUserGraph(const QString& user)
     return QStringLiteral("[in]null[kv_user_in];[kv_user_out]null[out];") + body;
 }
 
+void PrepareGraph(AVFilterGraph* graph)
+{
+    av_opt_set(graph, "scale_sws_opts", "flags=bicubic", 0);
+}
+
+// The graphs and scripts up to the last synth element of split, as a
+// conversion runs them; input becomes the format of the pictures leaving
+// the last script.
+std::unique_ptr<TSynthChain> BuildSynthChain(const SynthSplit& split, PictureFormat& input,
+                                             TSynthScript::LogFunction log, TSynthScript::StopFunction stop)
+{
+    auto chain = std::make_unique<TSynthChain>();
+    TSynthChain::Settings settings;
+    settings.prepare = PrepareGraph;
+    settings.log = std::move(log);
+    settings.stop = std::move(stop);
+    if (chain->Configure(input, split, settings) < 0)
+        throw EEngineError("Parse Graph Failed");
+    input = chain->Output();
+    return chain;
+}
+
 } // namespace
 
 void TFFPushSource::BuildGraphLocked()
 {
+    m_synth.reset();
     m_graph.reset();
     m_bufferSource = m_bufferSink = nullptr;
     m_graphError.clear();
@@ -239,21 +266,28 @@ void TFFPushSource::BuildGraphLocked()
     av::FilterGraphPtr graph(avfilter_graph_alloc());
     if (!graph)
         throw EEngineError("Can not create filter");
-    av_opt_set(graph.get(), "scale_sws_opts", "flags=bicubic", 0);
+    PrepareGraph(graph.get());
     AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : st->codecpar->sample_aspect_ratio;
     if (!sar.num || !sar.den)
         sar = {0, 1};
-    const AVRational tb = st->time_base;
+    PictureFormat in{m_graphWidth, m_graphHeight, m_graphFormat, st->time_base, sar};
+    const SynthSplit split = SplitAtSynth(m_filters);
+    std::unique_ptr<TSynthChain> synth;
+    if (split.HasSynth())
+        synth = BuildSynthChain(
+            split, in, [this](const QString& text) { LogSynthError(text); },
+            [this] { return m_closing || m_filterChangesWaiting > 0; });
+    const QString filters = split.segments.last();
     const QByteArray args = QString::asprintf("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
-                                              m_graphWidth, m_graphHeight, m_graphFormat, tb.num, tb.den,
-                                              sar.num, sar.den)
+                                              in.width, in.height, in.pixelFormat, in.timeBase.num,
+                                              in.timeBase.den, in.sampleAspect.num, in.sampleAspect.den)
                                 .toUtf8();
     AVFilterContext* source = CreateFilter(graph.get(), "buffer", "src", args.constData());
     AVFilterContext* sink = CreateFilter(graph.get(), "buffersink", "out", nullptr);
     QString user;
-    if (!m_filters.trimmed().isEmpty()) {
+    if (!filters.trimmed().isEmpty()) {
         try {
-            user = BuildFilterGraphText(m_filters, FilterInput{m_graphWidth, m_graphHeight, m_graphFormat});
+            user = BuildFilterGraphText(filters, FilterInput{in.width, in.height, in.pixelFormat});
         } catch (const EEngineError&) {
             throw EEngineError("Parse Graph Failed");
         }
@@ -285,13 +319,30 @@ void TFFPushSource::BuildGraphLocked()
     m_bufferSource = source;
     m_bufferSink = sink;
     m_graph = std::move(graph);
+    m_synth = std::move(synth);
     m_outWidth = av_buffersink_get_w(sink);
     m_outHeight = av_buffersink_get_h(sink);
 }
 
+void TFFPushSource::LogSynthError(const QString& text)
+{
+    // the scripts start afresh at each seek: their errors go to the library
+    // log once per description all the same
+    if (m_synthErrorsLogged.contains(text))
+        return;
+    m_synthErrorsLogged << text;
+    av_log(nullptr, AV_LOG_ERROR, "%s\n", text.toUtf8().constData());
+}
+
 void TFFPushSource::SetVideoFilters(const QString& description)
 {
-    std::lock_guard<std::mutex> lock(m_streamLock);
+    // a script running on the streaming thread stops its picture, so the
+    // lock comes at once even when the script loops
+    ++m_filterChangesWaiting;
+    std::unique_lock<std::mutex> lock(m_streamLock);
+    --m_filterChangesWaiting;
+    if (description != m_filters)
+        m_synthErrorsLogged.clear();
     m_filters = description;
     if (!m_video)
         return;

@@ -26,6 +26,7 @@
 #include "transcode/FFmpeg.h"
 
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -39,6 +40,7 @@
 namespace korvane {
 
 class TStreamInput;
+class TSynthChain;
 
 // One decoded unit: a BGRA picture (width x 4 bytes per row) or a block of
 // interleaved signed 16-bit audio.
@@ -199,6 +201,7 @@ private:
     void OpenDecoder(AVMediaType type);
     void CloseDecoder(AVMediaType type);
     void BuildGraphLocked(); // streaming lock held
+    void LogSynthError(const QString& text); // streaming lock held
     void Run();
     void RunPass();
     void PerformSeek(int64_t targetUs, TSeekMode mode);
@@ -209,6 +212,8 @@ private:
     void EndOfFile();
     void DecodeVideo(const AVPacket* pkt);
     void FilterPicture(AVFrame* frame);
+    void FeedFromSynth();
+    void FlushFilters();
     void PullPictures();
     void QueuePicture(AVFrame* filtered, int64_t startUs);
     void DecodeAudio(const AVPacket* pkt);
@@ -243,12 +248,20 @@ private:
     std::unique_ptr<Decoder> m_video, m_audio, m_subtitle;
     QString m_filters;
     QString m_graphError;
+    // the filters up to the last "synth" element, and their scripts; the
+    // graph below then takes the scripts' pictures
+    std::unique_ptr<TSynthChain> m_synth;
+    QStringList m_synthErrorsLogged; // for the current description
     av::FilterGraphPtr m_graph;
     AVFilterContext* m_bufferSource = nullptr;
     AVFilterContext* m_bufferSink = nullptr;
     int m_graphWidth = 0, m_graphHeight = 0, m_graphFormat = -1;
     std::atomic<int> m_outWidth{0}, m_outHeight{0};
     std::atomic<bool> m_hasVideoDecoder{false}, m_hasAudioDecoder{false};
+    // a script running on the streaming thread gives way when the source
+    // closes or a filter change waits for the streaming lock
+    std::atomic<bool> m_closing{false};
+    std::atomic<int> m_filterChangesWaiting{0};
     av::SwsPtr m_toBgra;
     std::vector<uint8_t> m_bgraScratch; // aligned rows for widths the scaler needs them for
     av::SwrPtr m_toS16;

@@ -2,6 +2,8 @@
 // pictures and audio, carries out seeks and loop passes.
 #include "preview/PushSource.h"
 
+#include "filters/SynthChain.h"
+
 #include "options/Persistent.h"
 
 #include <chrono>
@@ -109,8 +111,7 @@ void TFFPushSource::EndOfFile()
     // what the decoders and filters still hold
     if (m_video) {
         DecodeVideo(nullptr);
-        if (m_graph && av_buffersrc_add_frame(m_bufferSource, nullptr) >= 0)
-            PullPictures();
+        FlushFilters();
     }
     if (m_audio)
         DecodeAudio(nullptr);
@@ -282,9 +283,43 @@ void TFFPushSource::FilterPicture(AVFrame* frame)
     }
     if (!m_graph)
         return; // the filters did not build: no pictures
+    if (m_synth) {
+        try {
+            m_synth->Send(frame);
+        } catch (const EEngineError&) {
+            return; // a graph before a script failed on this picture: it is skipped
+        }
+        FeedFromSynth();
+        return;
+    }
     if (av_buffersrc_add_frame_flags(m_bufferSource, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
         return;
     PullPictures();
+}
+
+void TFFPushSource::FeedFromSynth()
+{
+    while (av::FramePtr picture = m_synth->TakeOutput()) {
+        if (av_buffersrc_add_frame(m_bufferSource, picture.get()) < 0)
+            continue;
+        PullPictures();
+    }
+}
+
+void TFFPushSource::FlushFilters()
+{
+    // pictures that filters hold back come out at the end
+    if (!m_graph)
+        return;
+    if (m_synth) {
+        try {
+            m_synth->Send(nullptr);
+        } catch (const EEngineError&) {
+        }
+        FeedFromSynth();
+    }
+    if (av_buffersrc_add_frame(m_bufferSource, nullptr) >= 0)
+        PullPictures();
 }
 
 void TFFPushSource::PullPictures()
