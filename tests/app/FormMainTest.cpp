@@ -159,7 +159,8 @@ TEST_F(MainWindowTest, DeleteStopsRunningTasksAndDeletesTheStoppedOne)
 TEST_F(MainWindowTest, DroppedFilesOpenTheDialogWithThem)
 {
     const QString clip = SampleMp4();
-    nextSettings.push_back(Settings(clip, "dropped.avi"));
+    // long sources, so no task finishes (and leaves Converting) before it is counted
+    nextSettings.push_back(Settings(LongClip(), "dropped.avi"));
     bool offered = false;
     EXPECT_TRUE(DropFiles(window.get(), {clip}, &offered));
     EXPECT_TRUE(offered);
@@ -168,8 +169,8 @@ TEST_F(MainWindowTest, DroppedFilesOpenTheDialogWithThem)
     EXPECT_EQ(Converting()->Tasks().size(), 1);
 
     // several files go to the dialog together; each confirmed one is a task
-    nextSettings.push_back(Settings(clip, "one.avi"));
-    nextSettings.push_back(Settings(clip, "two.avi"));
+    nextSettings.push_back(Settings(LongClip(), "one.avi"));
+    nextSettings.push_back(Settings(LongClip(), "two.avi"));
     EXPECT_TRUE(DropFiles(window.get(), {clip, LongClip()}, &offered));
     ASSERT_EQ(runnerCalls.size(), 2);
     EXPECT_EQ(runnerCalls[1], QStringList({clip, LongClip()}));
