@@ -14,22 +14,6 @@ using namespace korvane::test;
 
 namespace {
 
-QString Convert(const QString& input, const QString& output, const std::function<void(TAVConvertOptions*)>& setup)
-{
-    TAVConverter c;
-    JobEvents ev;
-    Record(c, ev);
-    c.SetInputFiles({input});
-    c.SetOutputFiles({output});
-    setup(c.ConvertOptions());
-    c.Start();
-    if (!WaitFinished(ev, 120000))
-        return "timed out";
-    if (!ev.order.contains("complete"))
-        return "not completed: " + c.ErrorText();
-    return c.ErrorText();
-}
-
 // One entry of the first stream of a kind, read by ffprobe.
 QString StreamField(const QString& file, const QString& stream, const QString& field)
 {

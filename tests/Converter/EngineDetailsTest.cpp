@@ -14,22 +14,6 @@ using namespace korvane::test;
 
 namespace {
 
-QString Convert(const QString& input, const QString& output, const std::function<void(TAVConvertOptions*)>& setup)
-{
-    TAVConverter c;
-    JobEvents ev;
-    Record(c, ev);
-    c.SetInputFiles({input});
-    c.SetOutputFiles({output});
-    setup(c.ConvertOptions());
-    c.Start();
-    if (!WaitFinished(ev, 120000))
-        return "timed out";
-    if (!ev.order.contains("complete"))
-        return "not completed: " + c.ErrorText();
-    return c.ErrorText();
-}
-
 QString MpegClip(int q)
 {
     return Fixture(QStringLiteral("mpeg2_q%1.mpg").arg(q),

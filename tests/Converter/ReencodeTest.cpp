@@ -14,23 +14,6 @@ using namespace korvane::test;
 
 namespace {
 
-// Runs one job to its end; returns the error text (empty on success).
-QString Convert(const QString& input, const QString& output, const std::function<void(TAVConvertOptions*)>& setup)
-{
-    TAVConverter c;
-    JobEvents ev;
-    Record(c, ev);
-    c.SetInputFiles({input});
-    c.SetOutputFiles({output});
-    setup(c.ConvertOptions());
-    c.Start();
-    if (!WaitFinished(ev, 120000))
-        return "timed out";
-    if (!ev.order.contains("complete"))
-        return "not completed: " + c.ErrorText();
-    return c.ErrorText();
-}
-
 // Average PSNR of b against a, by the ffmpeg tool; 1000 for identical pictures.
 double Psnr(const QString& a, const QString& b)
 {

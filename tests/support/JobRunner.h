@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStringList>
+#include <functional>
 #include <mutex>
 
 namespace korvane::test {
@@ -71,5 +72,24 @@ private:
     QStringList m_texts;
     MessageService::Handler m_old;
 };
+
+// Runs one job from input to output, with setup filling its options, to its
+// end; returns the error text (empty on success).
+inline QString Convert(const QString& input, const QString& output,
+                       const std::function<void(TAVConvertOptions*)>& setup)
+{
+    TAVConverter c;
+    JobEvents ev;
+    Record(c, ev);
+    c.SetInputFiles({input});
+    c.SetOutputFiles({output});
+    setup(c.ConvertOptions());
+    c.Start();
+    if (!WaitFinished(ev, 120000))
+        return "timed out";
+    if (!ev.order.contains("complete"))
+        return "not completed: " + c.ErrorText();
+    return c.ErrorText();
+}
 
 } // namespace korvane::test
