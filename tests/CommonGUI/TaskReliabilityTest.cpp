@@ -42,7 +42,10 @@ int OrphanedTasks(const QString& file)
 } // namespace
 
 // Runs in a child process started by the test below: two conversions and a
-// stream of category changes, until the parent kills it with SIGKILL.
+// stream of category changes, until the parent kills it with SIGKILL. Once
+// both runs have written output they are paused in the middle: a fast
+// machine would otherwise finish the short source before the kill arrives,
+// and the history would rightly list it as converted.
 TEST(TaskCrashChild, RunsUntilKilled)
 {
     const QString dir = qEnvironmentVariable(kChildEnv);
@@ -52,8 +55,19 @@ TEST(TaskCrashChild, RunsUntilKilled)
     const int chosen = w.db.NewCategory("Chosen", dir + "/chosen", 1);
     QPointer<TAVTask> a = w.Start(LongSample(), "a.mp4", chosen);
     QPointer<TAVTask> b = w.Start(LongSample(), "b.mp4");
+    // each run is paused as soon as it has written output
+    QElapsedTimer started;
+    started.start();
+    while (a && b && (a->Status() != TAVTask::stPaused || b->Status() != TAVTask::stPaused)) {
+        ASSERT_LT(started.elapsed(), 60000) << "no progress";
+        for (TAVTask* task : {a.data(), b.data()})
+            if (task->Status() == TAVTask::stRunning && task->Converter()->Progress() > 0)
+                task->Pause();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    ASSERT_FALSE(a.isNull() || b.isNull()) << "a task ended before the kill";
+    ASSERT_FALSE(a->Converter()->Finished() || b->Converter()->Finished()) << "a task ended before the kill";
     const QDateTime now = QDateTime::currentDateTime();
-    bool ready = false;
     for (int i = 0; i < 100000; ++i) {
         // categories made and deleted with their tasks, as fast as it goes
         const int c = w.db.NewCategory(QString("C%1").arg(i), "/c", 1);
@@ -62,9 +76,7 @@ TEST(TaskCrashChild, RunsUntilKilled)
         if (i % 2 == 0)
             w.db.DeleteCategoryTree(c);
         QCoreApplication::processEvents();
-        ASSERT_FALSE(a.isNull() || b.isNull()) << "a task ended before the kill";
-        if (!ready && a->Converter()->Progress() > 0 && b->Converter()->Progress() > 0 && i > 5) {
-            ready = true;
+        if (i == 5) {
             std::printf("READY\n");
             std::fflush(stdout);
         }
