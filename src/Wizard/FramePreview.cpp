@@ -402,13 +402,8 @@ void TFramePreview::Tick()
     if (!m_playing)
         return;
     const int64_t now = ClockUs();
-    TFFSamplePtr due;
-    while (TFFSamplePtr next = source->PeekVideo()) {
-        if (next->startUs > now)
-            break;
-        due = source->TakeVideo(); // late ones are passed over
-    }
-    if (due)
+    // late ones are passed over
+    if (TFFSamplePtr due = source->TakeDueVideo(now))
         Show(due);
     if (!m_sink) {
         // no device takes the sound: drop it as its time passes

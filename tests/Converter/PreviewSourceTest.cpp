@@ -13,6 +13,8 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <thread>
+#include <chrono>
 
 using namespace korvane;
 using korvane::test::Fixture;
@@ -162,6 +164,35 @@ TEST(PreviewSource, SeekShowsTheToolsPictureAtThatTime)
     EXPECT_NEAR(last->Start(), times.back(), 1e-6);
 }
 
+// Playing late takes the newest picture that is due: the ones before it are
+// passed over, and the one shown has its own pixels.
+TEST(PreviewSource, LatePicturesArePassedOverForTheDueOne)
+{
+    const QString file = GopClip();
+    const std::vector<double> times = ProbeFrameTimes(file);
+    ASSERT_GT(times.size(), 5u);
+    TFFPushSource source;
+    source.SetDisableAudio(true);
+    source.Load(file);
+    for (int i = 0; i < 1000 && source.QueuedVideo() < 5; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GE(source.QueuedVideo(), 5);
+    EXPECT_FALSE(source.TakeDueVideo(-1)); // nothing is due before the first picture
+    ASSERT_TRUE(source.PeekVideo());
+    EXPECT_FALSE(source.PeekVideo()->data); // queued pictures wait unconverted
+
+    const TFFSamplePtr due = source.TakeDueVideo(int64_t(times[3] * 1e6) + 1000);
+    ASSERT_TRUE(due);
+    EXPECT_NEAR(due->Start(), times[3], 1e-6);
+    const QByteArray tool = ToolOutput({"-v", "error", "-i", file, "-vf", "select=eq(n\\,3)", "-frames:v", "1", "-f",
+                                        "rawvideo", "-pix_fmt", "bgra"});
+    ASSERT_EQ(tool.size(), due->size);
+    EXPECT_GT(Psnr(due->data.get(), reinterpret_cast<const uint8_t*>(tool.constData()), tool.size()), 45.0);
+    const TFFSamplePtr next = source.TakeVideo();
+    ASSERT_TRUE(next);
+    EXPECT_NEAR(next->Start(), times[4], 1e-6);
+}
+
 TEST(PreviewSource, OddSizesComeOutWhole)
 {
     // a width that is no multiple of the scaler's vector step, turned on its side
@@ -290,8 +321,9 @@ TEST(PreviewSource, AudioEqualsTheToolsSigned16Output)
                 continue;
             }
             idle = 0;
-            if (lastStop >= 0)
+            if (lastStop >= 0) {
                 EXPECT_NEAR(double(block->startUs), double(lastStop), 1000.0); // containers with millisecond times
+            }
             lastStop = block->stopUs;
             ours.append(reinterpret_cast<const char*>(block->data.get()), block->size);
         }

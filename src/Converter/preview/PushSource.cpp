@@ -204,6 +204,9 @@ void TFFPushSource::CloseDecoder(AVMediaType type)
 
 namespace {
 
+// the scaler's vector code may write this far past the end of the last row
+constexpr size_t kScalerSlack = 256;
+
 AVFilterContext* CreateFilter(AVFilterGraph* graph, const char* filter, const char* name, const char* args)
 {
     AVFilterContext* ctx = avfilter_graph_alloc_filter(graph, avfilter_get_by_name(filter), name);
@@ -479,6 +482,7 @@ void TFFPushSource::PushAudio(TFFSamplePtr sample)
 
 TFFSamplePtr TFFPushSource::TakeVideo()
 {
+    std::lock_guard<std::mutex> convert(m_convertLock);
     TFFSamplePtr sample;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
@@ -487,13 +491,74 @@ TFFSamplePtr TFFPushSource::TakeVideo()
         sample = std::move(m_videoQueue.front());
         m_videoQueue.pop_front();
         m_videoQueueBytes -= sample->size;
-        m_subtitles.Apply(*sample);
     }
     m_wake.notify_all();
+    return Deliver(std::move(sample));
+}
+
+TFFSamplePtr TFFPushSource::TakeDueVideo(int64_t nowUs)
+{
+    std::lock_guard<std::mutex> convert(m_convertLock);
+    TFFSamplePtr sample;
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        while (!m_videoQueue.empty() && m_videoQueue.front()->startUs <= nowUs) {
+            sample = std::move(m_videoQueue.front());
+            m_videoQueue.pop_front();
+            m_videoQueueBytes -= sample->size;
+        }
+        if (!sample)
+            return nullptr;
+    }
+    m_wake.notify_all();
+    return Deliver(std::move(sample));
+}
+
+TFFSamplePtr TFFPushSource::Deliver(TFFSamplePtr sample)
+{
+    // outside the queue lock: the streaming thread goes on meanwhile
+    if (sample->picture && !ToBgra(*sample))
+        return nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        m_subtitles.Apply(*sample);
+    }
     if (m_onBuffer)
         m_onBuffer(this, sample->data.get(), sample->width, sample->height);
     return sample;
 }
+
+bool TFFPushSource::ToBgra(TFFSample& sample)
+{
+    const AVFrame* frame = sample.picture.get();
+    const int w = sample.width, h = sample.height;
+    m_toBgra.reset(sws_getCachedContext(m_toBgra.release(), w, h, AVPixelFormat(frame->format), w, h,
+                                        AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!m_toBgra)
+        return false;
+    sample.data.reset(new uint8_t[size_t(sample.size) + kScalerSlack]);
+    const int packed = w * 4;
+    if (packed % 64 == 0) {
+        uint8_t* planes[4] = {sample.data.get(), nullptr, nullptr, nullptr};
+        const int lines[4] = {packed, 0, 0, 0};
+        sws_scale(m_toBgra.get(), frame->data, frame->linesize, 0, h, planes, lines);
+    } else {
+        // rows that do not start on 64-byte boundaries make the scaler leave
+        // the last pixels of each row unwritten: convert into aligned rows
+        // and pack them
+        const int aligned = FFALIGN(packed, 64);
+        const size_t need = size_t(aligned) * h + kScalerSlack;
+        if (m_bgraScratch.size() < need)
+            m_bgraScratch.resize(need);
+        uint8_t* planes[4] = {m_bgraScratch.data(), nullptr, nullptr, nullptr};
+        const int lines[4] = {aligned, 0, 0, 0};
+        sws_scale(m_toBgra.get(), frame->data, frame->linesize, 0, h, planes, lines);
+        av_image_copy_plane(sample.data.get(), packed, m_bgraScratch.data(), aligned, packed, h);
+    }
+    sample.picture.reset(); // the filters' buffer goes back to them
+    return true;
+}
+
 
 TFFSamplePtr TFFPushSource::PeekVideo() const
 {

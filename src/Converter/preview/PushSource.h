@@ -17,9 +17,16 @@
 // queued after the seek is the first one at or after the time (or, for a
 // step back, the last one before it).
 //
-// Threads and locks. Lock order: m_streamLock, then m_queueLock.
+// Pictures wait in the queue as the filters gave them; the consumer's
+// thread turns the one it takes into BGRA. The streaming thread then only
+// feeds the decoder and the filters, as the tool's own pipeline does, and
+// pictures passed over while playing are never converted.
+//
+// Threads and locks. Lock order: m_streamLock, then m_convertLock, then
+// m_queueLock.
 //   m_streamLock: held by the streaming thread while it reads and decodes one
 //     packet, and by every selection or filter change (main thread).
+//   m_convertLock: the BGRA conversion of a taken picture (consumers).
 //   m_queueLock: the queues, the seek request, the end-of-stream flag.
 #pragma once
 
@@ -55,6 +62,8 @@ struct TFFSample
     int64_t stopUs = 0;
     double Start() const { return double(startUs) / 1e6; } // seconds
     double Stop() const { return double(stopUs) / 1e6; }
+    // a queued picture as the filters gave it; empty once it is in data
+    av::FramePtr picture;
 };
 using TFFSamplePtr = std::shared_ptr<TFFSample>;
 
@@ -173,10 +182,14 @@ public:
     // without waiting: the next samples taken are those after the seek.
     void Seek(int64_t timeUs, TSeekMode mode = TSeekMode::smAtOrAfter);
 
-    // Takes the oldest queued picture (subtitles drawn, OnBuffer called), or
-    // nothing when none is ready. Peek looks without taking.
+    // Takes the oldest queued picture (in BGRA, subtitles drawn, OnBuffer
+    // called), or nothing when none is ready. Peek looks without taking: a
+    // peeked picture has its times and size, not yet its pixels.
     TFFSamplePtr TakeVideo();
     TFFSamplePtr PeekVideo() const;
+    // The newest picture whose time has come by nowUs, taken as TakeVideo
+    // does; older due ones are dropped unconverted. Nothing when none is due.
+    TFFSamplePtr TakeDueVideo(int64_t nowUs);
     // As TakeVideo, waiting up to timeoutMs for a picture.
     TFFSamplePtr WaitVideo(int timeoutMs);
     TFFSamplePtr TakeAudio();
@@ -220,6 +233,8 @@ private:
     void QueueAudio(AVFrame* frame);
     void DecodeSubtitle(const AVPacket* pkt);
     void PushVideo(TFFSamplePtr sample);
+    TFFSamplePtr Deliver(TFFSamplePtr sample); // a taken picture: convert, draw, call back
+    bool ToBgra(TFFSample& sample); // convert lock held
     void PushAudio(TFFSamplePtr sample);
     bool Throttled() const; // queue lock held
     int64_t ToUs(int64_t ts, AVRational tb) const;
@@ -262,8 +277,11 @@ private:
     // closes or a filter change waits for the streaming lock
     std::atomic<bool> m_closing{false};
     std::atomic<int> m_filterChangesWaiting{0};
+    // Guarded by m_convertLock.
+    std::mutex m_convertLock;
     av::SwsPtr m_toBgra;
     std::vector<uint8_t> m_bgraScratch; // aligned rows for widths the scaler needs them for
+
     av::SwrPtr m_toS16;
     av::ChannelLayout m_swrInLayout;
     int m_swrInFormat = -1, m_swrInRate = 0;

@@ -13,8 +13,6 @@ namespace korvane {
 
 namespace {
 
-constexpr size_t kScalerSlack = 256;
-
 // A frame's duration in microseconds, 0 when it carries none.
 int64_t FrameDurationUs(const AVFrame* frame, AVRational tb)
 {
@@ -353,33 +351,11 @@ void TFFPushSource::QueuePicture(AVFrame* frame, int64_t startUs)
     const int w = frame->width, h = frame->height;
     if (w <= 0 || h <= 0)
         return;
-    m_toBgra.reset(sws_getCachedContext(m_toBgra.release(), w, h, AVPixelFormat(frame->format), w, h,
-                                        AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!m_toBgra)
-        return;
     auto sample = std::make_shared<TFFSample>();
+    sample->picture.reset(av_frame_alloc());
+    if (!sample->picture || av_frame_ref(sample->picture.get(), frame) < 0)
+        return;
     sample->size = w * h * 4;
-    // the scaler's vector code may write a few bytes past the end of the
-    // last row
-    sample->data.reset(new uint8_t[size_t(sample->size) + kScalerSlack]);
-    const int packed = w * 4;
-    if (packed % 64 == 0) {
-        uint8_t* planes[4] = {sample->data.get(), nullptr, nullptr, nullptr};
-        const int lines[4] = {packed, 0, 0, 0};
-        sws_scale(m_toBgra.get(), frame->data, frame->linesize, 0, h, planes, lines);
-    } else {
-        // rows that do not start on 64-byte boundaries make the scaler leave
-        // the last pixels of each row unwritten: convert into aligned rows
-        // and pack them
-        const int aligned = FFALIGN(packed, 64);
-        const size_t need = size_t(aligned) * h + kScalerSlack;
-        if (m_bgraScratch.size() < need)
-            m_bgraScratch.resize(need);
-        uint8_t* planes[4] = {m_bgraScratch.data(), nullptr, nullptr, nullptr};
-        const int lines[4] = {aligned, 0, 0, 0};
-        sws_scale(m_toBgra.get(), frame->data, frame->linesize, 0, h, planes, lines);
-        av_image_copy_plane(sample->data.get(), packed, m_bgraScratch.data(), aligned, packed, h);
-    }
     sample->width = w;
     sample->height = h;
     if (frame->sample_aspect_ratio.num > 0 && frame->sample_aspect_ratio.den > 0)
