@@ -238,6 +238,7 @@ private:
     void PushAudio(TFFSamplePtr sample);
     bool Throttled() const; // queue lock held
     int64_t ToUs(int64_t ts, AVRational tb) const;
+    int64_t StreamStartUs(int stream) const; // file time of a stream's first packet
     int64_t LoopOffsetUs() const { return int64_t(m_loopIndex.load()) * m_fileDurationUs; }
     AVStream* Stream(AVMediaType type) const;
     void Fail(const QString& message);

@@ -6,6 +6,7 @@
 
 #include "options/Persistent.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -193,8 +194,24 @@ void TFFPushSource::SeekFile(int64_t fileUs)
     m_seekFileUs = fileUs;
     AVFormatContext* ctx = m_format.get();
     const int64_t ts = fileUs + m_startTimeUs;
+    int ret = -1;
+    if (m_audio && fileUs <= StreamStartUs(m_video ? m_video->stream : m_audio->stream)) {
+        // At the start (before the first picture) the sound is read from its
+        // own first packet, as a first reading does. A seek on the pictures' stream
+        // makes Matroska drop the sound ahead of the keyframe, and a seek to
+        // the time would leave out an MP4's priming packet, whose decoding
+        // the first heard samples depend on.
+        const AVStream* st = m_format->streams[m_audio->stream];
+        int64_t at = av_rescale_q(ts, av::kMicroseconds, st->time_base);
+        if (st->start_time != AV_NOPTS_VALUE)
+            at = std::min(at, st->start_time);
+        if (const AVIndexEntry* first = avformat_index_get_entry(const_cast<AVStream*>(st), 0))
+            at = std::min(at, first->timestamp); // a priming packet sits before the start time
+        ret = avformat_seek_file(ctx, m_audio->stream, INT64_MIN, at, at, 0);
+    }
     // the keyframe at or before the time; pictures up to the time are dropped
-    int ret = avformat_seek_file(ctx, -1, INT64_MIN, ts, ts, 0);
+    if (ret < 0)
+        ret = avformat_seek_file(ctx, -1, INT64_MIN, ts, ts, 0);
     if (ret < 0)
         ret = av_seek_frame(ctx, -1, ts, AVSEEK_FLAG_BACKWARD);
     if (ret < 0 && fileUs > 0) {
@@ -203,6 +220,12 @@ void TFFPushSource::SeekFile(int64_t fileUs)
     }
     if (ret < 0)
         av_seek_frame(ctx, -1, 0, AVSEEK_FLAG_BYTE);
+}
+
+int64_t TFFPushSource::StreamStartUs(int stream) const
+{
+    const AVStream* st = m_format->streams[stream];
+    return st->start_time != AV_NOPTS_VALUE ? ToUs(st->start_time, st->time_base) : 0;
 }
 
 void TFFPushSource::ResetDecoding()
