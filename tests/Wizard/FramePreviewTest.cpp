@@ -11,6 +11,10 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QAudioDevice>
+#include <QMediaDevices>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -201,4 +205,104 @@ TEST(FramePreview, ConvertingTheMarkedRangeStartsOnTheMarkedPicture)
     const QByteArray first = f.readAll();
     ASSERT_EQ(first.size(), marked->size);
     EXPECT_EQ(std::memcmp(first.constData(), marked->data.get(), size_t(first.size())), 0);
+}
+
+namespace {
+
+// A private sound server with one null sink, which takes sound at the pace
+// of a real device. Each test runs in a process of its own, so pointing
+// PULSE_SERVER at it before the first use of the audio devices is enough.
+class NullSoundServer
+{
+public:
+    NullSoundServer() : m_dir(TempDir())
+    {
+        if (QStandardPaths::findExecutable("pulseaudio").isEmpty()) {
+            m_problem = "pulseaudio is not installed (scripts/install-deps.sh installs it)";
+            return;
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"HOME", "XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH"})
+            env.insert(name, m_dir);
+        m_daemon.setProcessEnvironment(env);
+        m_daemon.setProcessChannelMode(QProcess::MergedChannels);
+        m_daemon.start("pulseaudio", {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                                      "--load=module-native-protocol-unix socket=" + Socket() + " auth-anonymous=1",
+                                      "--load=module-null-sink sink_name=korvane_null"});
+        if (!m_daemon.waitForStarted(5000)) {
+            m_problem = "pulseaudio did not start";
+            return;
+        }
+        if (!WaitFor([&] { return Ctl({"info"}).contains("korvane_null"); }, 10000))
+            m_problem = "pulseaudio did not come up: " + QString::fromLocal8Bit(m_daemon.readAll());
+    }
+    ~NullSoundServer()
+    {
+        m_daemon.kill();
+        m_daemon.waitForFinished(5000);
+    }
+    QString Socket() const { return m_dir + "/native"; }
+    QString Problem() const { return m_problem; }
+    // pactl's answer, empty when it fails
+    QString Ctl(const QStringList& args) const
+    {
+        QProcess ctl;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PULSE_SERVER", "unix:" + Socket());
+        ctl.setProcessEnvironment(env);
+        ctl.start("pactl", args);
+        if (!ctl.waitForFinished(5000) || ctl.exitCode() != 0)
+            return {};
+        return QString::fromLocal8Bit(ctl.readAllStandardOutput());
+    }
+
+private:
+    QString m_dir;
+    QProcess m_daemon;
+    QString m_problem;
+};
+
+} // namespace
+
+// With a sound device the pane plays through it, its position follows the
+// sound the device has played, and a pause holds the device's stream.
+TEST(FramePreview, PlaysThroughASoundDeviceOnTheSoundsClock)
+{
+    NullSoundServer server;
+    if (!server.Problem().isEmpty())
+        GTEST_SKIP() << server.Problem().toStdString();
+    qputenv("PULSE_SERVER", ("unix:" + server.Socket()).toLocal8Bit());
+    ASSERT_FALSE(QMediaDevices::defaultAudioOutput().isNull()) << "the null sink is not seen";
+
+    auto pane = std::make_unique<TFramePreview>();
+    pane->resize(480, 360);
+    pane->show();
+    pane->OpenSource(SampleMp4()); // 2 s, stereo 44.1 kHz sound
+    ASSERT_TRUE(WaitFor([&] { return !pane->WaitingForPicture(); }));
+    Key(*pane, Qt::Key_Space);
+    ASSERT_TRUE(pane->UsingAudioDevice());
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(WaitFor([&] { return pane->PositionUs() >= 800000; }, 5000));
+    // the device plays in real time, and the pictures keep to it
+    EXPECT_GE(t.elapsed(), 650);
+    EXPECT_TRUE(pane->UsingAudioDevice());
+    // the stream on the server, playing
+    const QString playing = server.Ctl({"list", "sink-inputs"});
+    EXPECT_TRUE(playing.contains("Corked: no")) << playing.toStdString();
+
+    Key(*pane, Qt::Key_Space);
+    EXPECT_FALSE(pane->Playing());
+    const int64_t paused = pane->PositionUs();
+    ASSERT_TRUE(WaitFor([&] { return server.Ctl({"list", "sink-inputs"}).contains("Corked: yes"); }, 3000));
+    Wait(300);
+    EXPECT_EQ(pane->PositionUs(), paused);
+
+    // resumed, it plays to the end on the sound's clock and stops on the last picture
+    Key(*pane, Qt::Key_Space);
+    t.restart();
+    ASSERT_TRUE(WaitFor([&] { return !pane->Playing(); }, 8000));
+    EXPECT_GE(t.elapsed(), (1960000 - paused) / 1000 - 200);
+    EXPECT_EQ(pane->PositionUs(), 1960000);
+    EXPECT_TRUE(pane->UsingAudioDevice());
 }
