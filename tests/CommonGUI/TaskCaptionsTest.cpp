@@ -3,6 +3,7 @@
 #include "PropertyDocument.h"
 
 #include <QLocale>
+#include <atomic>
 #include <map>
 #include <thread>
 
@@ -101,11 +102,18 @@ TEST(TaskLog, KeepsTheNewest51LinesTrimmedWhileWorkersAppend)
     task.AppendLog("\t  first line \x01\r\n");
     EXPECT_EQ(task.Log(), QStringList{"first line"});
 
+    // the workers' second half waits for the reader's last clear, so the
+    // log cannot end up cleared after the last line, however they are timed
+    std::atomic<bool> clearsDone{false};
     std::vector<std::thread> workers;
     for (int n = 0; n < 4; ++n)
-        workers.emplace_back([&task, n] {
-            for (int i = 0; i < 2000; ++i)
+        workers.emplace_back([&task, &clearsDone, n] {
+            for (int i = 0; i < 2000; ++i) {
+                if (i == 1000)
+                    while (!clearsDone.load())
+                        std::this_thread::yield();
                 task.AppendLog(QStringLiteral("worker %1 line %2").arg(n).arg(i));
+            }
         });
     int reads = 0;
     for (int i = 0; i < 2000; ++i) {
@@ -115,6 +123,7 @@ TEST(TaskLog, KeepsTheNewest51LinesTrimmedWhileWorkersAppend)
         if (i % 100 == 0)
             task.ClearLog();
     }
+    clearsDone = true;
     for (std::thread& t : workers)
         t.join();
     const QStringList log = task.Log();
@@ -125,8 +134,9 @@ TEST(TaskLog, KeepsTheNewest51LinesTrimmedWhileWorkersAppend)
         const QStringList parts = line.split(' ');
         ASSERT_EQ(parts.size(), 4) << line.toStdString();
         const int n = parts[3].toInt();
-        if (lastOf.count(parts[1]))
+        if (lastOf.count(parts[1])) {
             EXPECT_GT(n, lastOf[parts[1]]);
+        }
         lastOf[parts[1]] = n;
     }
     EXPECT_TRUE(log.last().endsWith(" line 1999"));
