@@ -87,23 +87,24 @@ QString DvdFixtureIso()
     return kIso;
 }
 
-} // namespace korvane::test
-
-namespace {
-
-using korvane::test::DvdFixtureFolder;
-using korvane::test::DvdFixtureIso;
-
-// A copy of the fixture disc that a test may damage.
+// A copy of the fixture disc that a test may change.
 QString CopyOfDisc()
 {
-    const QString target = korvane::test::TempDir() + "/copy";
+    const QString target = TempDir() + "/copy";
     QDir().mkpath(target + "/VIDEO_TS");
     const QDir source(DvdFixtureFolder() + "/VIDEO_TS");
     for (const QString& name : source.entryList(QDir::Files))
         QFile::copy(source.filePath(name), target + "/VIDEO_TS/" + name);
     return target;
 }
+
+} // namespace korvane::test
+
+namespace {
+
+using korvane::test::CopyOfDisc;
+using korvane::test::DvdFixtureFolder;
+using korvane::test::DvdFixtureIso;
 
 void Damage(const QString& file)
 {

@@ -12,6 +12,7 @@ using namespace korvane::dvd;
 
 namespace korvane::test {
 QString DvdFixtureFolder(); // DvdScanTest.cpp
+QString CopyOfDisc();
 }
 
 namespace {
@@ -77,9 +78,10 @@ Demuxed Demux(const QString& name, double seekTo = -1)
     result.size = avio_size(ctx->pb);
     const int video = av_find_best_stream(ctx.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     EXPECT_GE(video, 0);
-    if (seekTo >= 0)
+    if (seekTo >= 0) {
         EXPECT_GE(avformat_seek_file(ctx.get(), -1, INT64_MIN, static_cast<int64_t>(seekTo * AV_TIME_BASE),
                                      static_cast<int64_t>(seekTo * AV_TIME_BASE), 0), 0);
+    }
     av::PacketPtr pkt = av::NewPacket();
     int ret = 0;
     while ((ret = av_read_frame(ctx.get(), pkt.get())) >= 0) {
@@ -299,4 +301,59 @@ TEST(DvdSource, TheLastChapterAloneDemuxesToItsEnd)
         EXPECT_NEAR(d.videoPackets / 25.0, expected, 0.1);
         EXPECT_NEAR(d.lastVideoPts - d.firstVideoPts + 0.04, expected, 0.1);
     }
+}
+
+namespace {
+
+// A copy of the disc whose first title declares two angles in the disc's
+// title table (and its backup). dvdauthor cannot author angle blocks, so
+// both angles play the same cells.
+QString DiscWithTwoAngles()
+{
+    const QString disc = korvane::test::CopyOfDisc();
+    for (const char* name : {"/VIDEO_TS/VIDEO_TS.IFO", "/VIDEO_TS/VIDEO_TS.BUP"}) {
+        QFile f(disc + name);
+        EXPECT_TRUE(f.open(QIODevice::ReadWrite)) << name;
+        QByteArray ifo = f.readAll();
+        // the title table's sector, then its first entry: type, angles, ...
+        const auto* p = reinterpret_cast<const uint8_t*>(ifo.constData());
+        const uint32_t sector = uint32_t(p[0xC4]) << 24 | uint32_t(p[0xC5]) << 16 | uint32_t(p[0xC6]) << 8 | p[0xC7];
+        const qsizetype angles = qsizetype(sector) * kBlockSize + 8 + 1;
+        EXPECT_LT(angles, ifo.size());
+        EXPECT_EQ(ifo[angles], 1);
+        ifo[angles] = 2;
+        f.seek(0);
+        f.write(ifo);
+    }
+    return disc;
+}
+
+} // namespace
+
+// The angle is applied at every start of playback: the first one, a seek,
+// and the start after the title was read to its end (which resets the
+// reader). An angle the title does not have is refused.
+TEST(DvdStream, AChosenAngleIsAppliedAtEveryStart)
+{
+    const QString disc = DiscWithTwoAngles();
+    const TDvdTitle title = ScanDvd(disc).Titles.at(0);
+    ASSERT_EQ(title.AngleCount, 2);
+    const QByteArray vob = Vob(1);
+    auto whole = TDvdStream::Create(title, 1, 4, 2);
+    EXPECT_EQ(whole->Angle(), 2);
+    EXPECT_EQ(ReadAll(*whole, 65536), vob);
+
+    const int64_t lastStart = TDvdStream::Create(title, 1, 3, 2)->Size();
+    auto last = TDvdStream::Create(title, 4, 4, 2);
+    EXPECT_EQ(ReadAll(*last, 65536), vob.mid(lastStart));
+    char buf[3000];
+    ASSERT_EQ(last->Seek(5000, TSeekOrigin::soBeginning), 5000);
+    ASSERT_EQ(last->Read(buf, sizeof buf), 3000);
+    EXPECT_EQ(QByteArray(buf, 3000), vob.mid(lastStart + 5000, 3000));
+
+    EXPECT_EQ(CreateError(title, 1, 4, 3), "Can not open title");
+    // the engine's way in, at the second angle
+    const TDvdSource source = OpenDvdSource(disc, 1, 2, 3, 2);
+    const Demuxed d = Demux(source.Name + ".vob");
+    EXPECT_NEAR(d.videoPackets / 25.0, (title.Chapters[1].DurationUs + title.Chapters[2].DurationUs) / 1e6, 0.1);
 }
