@@ -5,6 +5,7 @@
 #include "filters/SynthChain.h"
 #include "options/Persistent.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -179,6 +180,45 @@ TEST(SynthScript, StateLastsBetweenPicturesAndStopEndsALoop)
     EXPECT_FALSE(h.script.Process(pic.frame.get(), 2, 0));
     EXPECT_EQ(pic.At(0, 0, 0), 2);
     EXPECT_TRUE(h.log.isEmpty());
+}
+
+// Pattern matching runs in C, where the instruction budget is not seen: a
+// pattern that could backtrack for hours over a long text is refused at
+// once, while everyday patterns, plain searches and anchored scans of long
+// texts work as Lua's own.
+TEST(SynthScript, PatternsThatCouldRunForHoursAreRefused)
+{
+    Picture pic(8, 8);
+    Host everyday(R"(
+        local k, v = ('gain=12'):match('(%w+)=(%w+)')
+        assert(k == 'gain' and v == '12')
+        assert(('a.b.c'):gsub('%.', '/') == 'a/b/c')
+        assert(select(2, ('x y  z'):gsub('%s+', ' ')) == 2)
+        local words = 0 for w in ('one two three'):gmatch('%a+') do words = words + 1 end assert(words == 3)
+        assert(('[x]*+-?'):find('*+-?', 1, true) == 4)
+        assert(('f(a(b)c)d'):match('%b()') == '(a(b)c)')
+        assert(('say "hi" and "bye"'):match('(["])(.-)%1') == '"')
+        local long = string.rep('a', 20000)
+        assert(long:find('^a*$') == 1)
+        assert(#long:gsub('a', 'b') == 20000)
+        frame:set(0, 0, 0, 1)
+    )");
+    EXPECT_TRUE(everyday.script.Process(pic.frame.get(), 0, 0)) << everyday.script.FirstError().toStdString();
+    EXPECT_EQ(pic.At(0, 0, 0), 1);
+
+    for (const char* call : {"s:find('.-.-.-b')", "s:match('(a*)(a*)(a*)b')", "s:gsub('a-a-b', '')",
+                             "for x in s:gmatch('a*a*a*b') do end", "string.find(s, '[a]+[^b]-.*x')"}) {
+        SCOPED_TRACE(call);
+        Host h(QStringLiteral("local s = string.rep('a', 3000) frame:set(0, 0, 0, 9) %1").arg(call));
+        Picture p(8, 8);
+        QElapsedTimer t;
+        t.start();
+        EXPECT_FALSE(h.script.Process(p.frame.get(), 0, 0));
+        EXPECT_LT(t.elapsed(), 2000);
+        EXPECT_TRUE(h.script.FirstError().contains("the pattern is too costly for a text of 3000 characters"))
+            << h.script.FirstError().toStdString();
+        EXPECT_EQ(p.At(0, 0, 0), 100); // the picture as it was
+    }
 }
 
 TEST(SynthScript, ScriptLengthIsLimitedToTheField)

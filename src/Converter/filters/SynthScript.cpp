@@ -42,6 +42,86 @@ int TextOnlyLoad(lua_State* L)
     return lua_gettop(L);
 }
 
+// Lua's pattern functions run in C, out of the instruction hook's reach: a
+// pattern with a few repetitions can backtrack for hours over a long text,
+// and no stop request would be seen. So before one runs, the worst case of
+// its matcher is bounded: every start position of the text may be tried, at
+// each a repetition ('*', '+', '-'), a balance ('%b') or a back-reference
+// may try every position again, and a '?' two ways. A call whose bound
+// passes kPatternSteps (a few seconds at worst) is refused with an error.
+constexpr double kPatternSteps = 1e9;
+
+// The index after the set that starts at p[i] == '['; as the matcher reads
+// it, a ']' right after the '[' (or the '^') belongs to the set.
+size_t SkipSet(const char* p, size_t size, size_t i)
+{
+    size_t j = i + 1;
+    if (j < size && p[j] == '^') ++j;
+    do {
+        if (j >= size) return size;
+        if (p[j++] == '%' && j < size) ++j;
+    } while (j < size && p[j] != ']');
+    return std::min(j + 1, size);
+}
+
+double PatternBound(size_t length, const char* p, size_t size)
+{
+    const double n = double(length) + 1;
+    const bool anchored = size > 0 && p[0] == '^';
+    double bound = anchored ? 1 : n;
+    for (size_t i = anchored ? 1 : 0; i < size && bound <= kPatternSteps;) {
+        bool repeatable = true; // one character's item, which a quantifier may follow
+        if (p[i] == '%' && i + 1 < size) {
+            const char e = p[i + 1];
+            if (e == 'b') {
+                bound *= n;
+                i += 4;
+                repeatable = false;
+            } else if (e == 'f') {
+                i = i + 2 < size && p[i + 2] == '[' ? SkipSet(p, size, i + 2) : i + 2;
+                repeatable = false;
+            } else if (e >= '1' && e <= '9') {
+                bound *= n;
+                i += 2;
+                repeatable = false;
+            } else {
+                i += 2;
+            }
+        } else if (p[i] == '[') {
+            i = SkipSet(p, size, i);
+        } else {
+            repeatable = p[i] != '(' && p[i] != ')';
+            ++i;
+        }
+        if (repeatable && i < size) {
+            if (p[i] == '*' || p[i] == '+' || p[i] == '-') {
+                bound *= n;
+                ++i;
+            } else if (p[i] == '?') {
+                bound *= 2;
+                ++i;
+            }
+        }
+    }
+    return bound;
+}
+
+// string.find, match, gmatch and gsub behind the bound; upvalue 1 is the
+// library's function, upvalue 2 whether argument 4 asks for a plain search.
+int GuardedPattern(lua_State* L)
+{
+    size_t length = 0, size = 0;
+    luaL_checklstring(L, 1, &length);
+    const char* pattern = luaL_checklstring(L, 2, &size);
+    const bool plain = lua_toboolean(L, lua_upvalueindex(2)) && lua_toboolean(L, 4);
+    if (!plain && PatternBound(length, pattern, size) > kPatternSteps)
+        return luaL_error(L, "the pattern is too costly for a text of %I characters", lua_Integer(length));
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+    return lua_gettop(L);
+}
+
 // [start, start + length) clipped to [0, limit); empty as lo == hi. The
 // values come from a script: bounded first so the sum cannot overflow.
 void ClipSpan(lua_Integer start, lua_Integer length, int limit, lua_Integer& lo, lua_Integer& hi)
@@ -125,6 +205,15 @@ void TSynthScript::OpenSandbox()
     lua_getglobal(m_lua, "load");
     lua_pushcclosure(m_lua, &TextOnlyLoad, 1);
     lua_setglobal(m_lua, "load");
+    // the pattern functions, bounded (strings' methods are this table's)
+    lua_getglobal(m_lua, LUA_STRLIBNAME);
+    for (const char* name : {"find", "match", "gmatch", "gsub"}) {
+        lua_getfield(m_lua, -1, name);
+        lua_pushboolean(m_lua, std::strcmp(name, "find") == 0);
+        lua_pushcclosure(m_lua, &GuardedPattern, 2);
+        lua_setfield(m_lua, -2, name);
+    }
+    lua_pop(m_lua, 1);
 }
 
 TSynthScript& TSynthScript::Self(lua_State* L)
