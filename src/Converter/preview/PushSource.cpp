@@ -9,6 +9,7 @@
 #include "transcode/AVLib.h"
 #include "transcode/Engine.h"
 
+#include <cstring>
 #include <pthread.h>
 #include <stdexcept>
 
@@ -536,29 +537,46 @@ bool TFFPushSource::ToBgra(TFFSample& sample)
                                         AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!m_toBgra)
         return false;
-    sample.data.reset(new uint8_t[size_t(sample.size) + kScalerSlack]);
     const int packed = w * 4;
-    if (packed % 64 == 0) {
-        uint8_t* planes[4] = {sample.data.get(), nullptr, nullptr, nullptr};
-        const int lines[4] = {packed, 0, 0, 0};
+    if (w != m_bgraWidth || h != m_bgraHeight || frame->format != m_bgraFormat) {
+        m_bgraWidth = w;
+        m_bgraHeight = h;
+        m_bgraFormat = frame->format;
+        m_bgraPacked = packed % 64 == 0 ? TPackedRows::prWhole : TPackedRows::prUnknown;
+    }
+    sample.data.reset(new uint8_t[size_t(sample.size) + kScalerSlack]);
+    auto convert = [&](uint8_t* to, int stride) {
+        uint8_t* planes[4] = {to, nullptr, nullptr, nullptr};
+        const int lines[4] = {stride, 0, 0, 0};
         sws_scale(m_toBgra.get(), frame->data, frame->linesize, 0, h, planes, lines);
+    };
+    if (m_bgraPacked == TPackedRows::prWhole) {
+        convert(sample.data.get(), packed);
     } else {
-        // rows that do not start on 64-byte boundaries make the scaler leave
-        // the last pixels of each row unwritten: convert into aligned rows
-        // and pack them
+        // For some widths (and formats) the scaler's vector code leaves the
+        // last pixels of rows that do not start on 64-byte boundaries
+        // unwritten: convert into aligned rows and pack them.
         const int aligned = FFALIGN(packed, 64);
         const size_t need = size_t(aligned) * h + kScalerSlack;
         if (m_bgraScratch.size() < need)
             m_bgraScratch.resize(need);
-        uint8_t* planes[4] = {m_bgraScratch.data(), nullptr, nullptr, nullptr};
-        const int lines[4] = {aligned, 0, 0, 0};
-        sws_scale(m_toBgra.get(), frame->data, frame->linesize, 0, h, planes, lines);
+        convert(m_bgraScratch.data(), aligned);
         av_image_copy_plane(sample.data.get(), packed, m_bgraScratch.data(), aligned, packed, h);
+        if (m_bgraPacked == TPackedRows::prUnknown) {
+            // Whether it does for this size is tried once: a conversion
+            // straight into packed rows that start out zero (an unwritten
+            // pixel keeps alpha 0, a written one never does) must give the
+            // same bytes. Then the copy is spared for the pictures to come.
+            std::vector<uint8_t> trial(size_t(sample.size) + kScalerSlack, 0);
+            convert(trial.data(), packed);
+            m_bgraPacked = std::memcmp(trial.data(), sample.data.get(), size_t(sample.size)) == 0
+                               ? TPackedRows::prWhole
+                               : TPackedRows::prCopied;
+        }
     }
     sample.picture.reset(); // the filters' buffer goes back to them
     return true;
 }
-
 
 TFFSamplePtr TFFPushSource::PeekVideo() const
 {

@@ -281,7 +281,11 @@ private:
     // Guarded by m_convertLock.
     std::mutex m_convertLock;
     av::SwsPtr m_toBgra;
-    std::vector<uint8_t> m_bgraScratch; // aligned rows for widths the scaler needs them for
+    // whether the scaler writes whole packed rows for the current size
+    enum class TPackedRows { prUnknown, prWhole, prCopied };
+    TPackedRows m_bgraPacked = TPackedRows::prUnknown;
+    int m_bgraWidth = 0, m_bgraHeight = 0, m_bgraFormat = -1;
+    std::vector<uint8_t> m_bgraScratch; // aligned rows for sizes the scaler needs them for
 
     av::SwrPtr m_toS16;
     av::ChannelLayout m_swrInLayout;
