@@ -483,47 +483,39 @@ void TFFPushSource::PushAudio(TFFSamplePtr sample)
 
 TFFSamplePtr TFFPushSource::TakeVideo()
 {
-    std::lock_guard<std::mutex> convert(m_convertLock);
-    TFFSamplePtr sample;
-    {
-        std::lock_guard<std::mutex> lock(m_queueLock);
-        if (m_videoQueue.empty())
-            return nullptr;
-        sample = std::move(m_videoQueue.front());
-        m_videoQueue.pop_front();
-        m_videoQueueBytes -= sample->size;
-    }
-    m_wake.notify_all();
-    return Deliver(std::move(sample));
+    return TakeVideoUntil(INT64_MAX, false);
 }
 
 TFFSamplePtr TFFPushSource::TakeDueVideo(int64_t nowUs)
 {
-    std::lock_guard<std::mutex> convert(m_convertLock);
-    TFFSamplePtr sample;
-    {
-        std::lock_guard<std::mutex> lock(m_queueLock);
-        while (!m_videoQueue.empty() && m_videoQueue.front()->startUs <= nowUs) {
-            sample = std::move(m_videoQueue.front());
-            m_videoQueue.pop_front();
-            m_videoQueueBytes -= sample->size;
-        }
-        if (!sample)
-            return nullptr;
-    }
-    m_wake.notify_all();
-    return Deliver(std::move(sample));
+    return TakeVideoUntil(nowUs, true);
 }
 
-TFFSamplePtr TFFPushSource::Deliver(TFFSamplePtr sample)
+TFFSamplePtr TFFPushSource::TakeVideoUntil(int64_t nowUs, bool newestDue)
 {
-    // outside the queue lock: the streaming thread goes on meanwhile
-    if (sample->picture && !ToBgra(*sample))
-        return nullptr;
+    TFFSamplePtr sample;
     {
+        std::lock_guard<std::mutex> convert(m_convertLock);
+        {
+            std::lock_guard<std::mutex> lock(m_queueLock);
+            while (!m_videoQueue.empty() && m_videoQueue.front()->startUs <= nowUs) {
+                sample = std::move(m_videoQueue.front());
+                m_videoQueue.pop_front();
+                m_videoQueueBytes -= sample->size;
+                if (!newestDue)
+                    break;
+            }
+            if (!sample)
+                return nullptr;
+        }
+        m_wake.notify_all();
+        // outside the queue lock: the streaming thread goes on meanwhile
+        if (sample->picture && !ToBgra(*sample))
+            return nullptr;
         std::lock_guard<std::mutex> lock(m_queueLock);
         m_subtitles.Apply(*sample);
     }
+    // no lock held: the callback may call back into the source
     if (m_onBuffer)
         m_onBuffer(this, sample->data.get(), sample->width, sample->height);
     return sample;

@@ -233,7 +233,9 @@ private:
     void QueueAudio(AVFrame* frame);
     void DecodeSubtitle(const AVPacket* pkt);
     void PushVideo(TFFSamplePtr sample);
-    TFFSamplePtr Deliver(TFFSamplePtr sample); // a taken picture: convert, draw, call back
+    // the oldest queued picture at or before nowUs (the newest such one
+    // when newestDue), converted, subtitles drawn, OnBuffer called
+    TFFSamplePtr TakeVideoUntil(int64_t nowUs, bool newestDue);
     bool ToBgra(TFFSample& sample); // convert lock held
     void PushAudio(TFFSamplePtr sample);
     bool Throttled() const; // queue lock held
