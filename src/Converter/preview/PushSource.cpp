@@ -144,25 +144,16 @@ void TFFPushSource::OpenDecoder(AVMediaType type)
         return;
     AVStream* st = m_format->streams[list[selected]];
     // a stream without a decoder, or whose decoder does not open, stays silent
-    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    if (!codec)
-        return;
     auto d = std::make_unique<Decoder>();
     d->stream = list[selected];
-    d->ctx.reset(avcodec_alloc_context3(codec));
-    if (!d->ctx || avcodec_parameters_to_context(d->ctx.get(), st->codecpar) < 0)
+    d->ctx = NewDecoderContext(st);
+    if (!d->ctx)
         return;
-    d->ctx->pkt_timebase = st->time_base;
     if (type == AVMEDIA_TYPE_VIDEO) {
-        // the preview must keep up with real time: let the decoder use the cores
-        d->ctx->thread_count = 0;
-        d->ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         const AVRational rate = av_guess_frame_rate(m_format.get(), st, nullptr);
         if (rate.num > 0 && rate.den > 0)
             d->frameDurationUs = av_rescale_q(1, av_inv_q(rate), av::kMicroseconds);
     }
-    if (avcodec_open2(d->ctx.get(), codec, nullptr) < 0)
-        return;
     st->discard = AVDISCARD_DEFAULT;
     slot = std::move(d);
     if (type == AVMEDIA_TYPE_VIDEO) {
@@ -182,6 +173,25 @@ void TFFPushSource::OpenDecoder(AVMediaType type)
         m_channels = st->codecpar->ch_layout.nb_channels == 1 ? 1 : 2;
         m_swrInFormat = -1;
     }
+}
+
+av::CodecContextPtr TFFPushSource::NewDecoderContext(const AVStream* st)
+{
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (!codec)
+        return {};
+    av::CodecContextPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx || avcodec_parameters_to_context(ctx.get(), st->codecpar) < 0)
+        return {};
+    ctx->pkt_timebase = st->time_base;
+    if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        // the preview must keep up with real time: let the decoder use the cores
+        ctx->thread_count = 0;
+        ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    }
+    if (avcodec_open2(ctx.get(), codec, nullptr) < 0)
+        return {};
+    return ctx;
 }
 
 void TFFPushSource::CloseDecoder(AVMediaType type)

@@ -213,6 +213,7 @@ private:
     void Open(const QString& name);
     void OpenDecoder(AVMediaType type);
     void CloseDecoder(AVMediaType type);
+    static av::CodecContextPtr NewDecoderContext(const AVStream* st); // opened, or empty
     void BuildGraphLocked(); // streaming lock held
     void LogSynthError(const QString& text); // streaming lock held
     void Run();

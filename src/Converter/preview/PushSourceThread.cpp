@@ -230,9 +230,18 @@ int64_t TFFPushSource::StreamStartUs(int stream) const
 
 void TFFPushSource::ResetDecoding()
 {
-    for (Decoder* d : {m_video.get(), m_audio.get(), m_subtitle.get()})
+    for (Decoder* d : {m_video.get(), m_subtitle.get()})
         if (d)
             avcodec_flush_buffers(d->ctx.get());
+    if (m_audio) {
+        // a fresh sound decoder: a flushed one keeps state (AAC's noise
+        // generator) that makes the samples after the seek differ from a
+        // first reading of the same packets
+        if (av::CodecContextPtr fresh = NewDecoderContext(m_format->streams[m_audio->stream]))
+            m_audio->ctx = std::move(fresh);
+        else
+            avcodec_flush_buffers(m_audio->ctx.get());
+    }
     m_swrInFormat = -1; // a new converter: no tail of the old position
     m_videoClockUs = 0;
     m_audioClockUs = 0;
