@@ -75,8 +75,9 @@ END
 )
 results="$here/RESULTS.md"
 touch "$results"
-# keep everything before an older Preview section, then this one
-awk '/^## Preview$/{exit} {print}' "$results" > "$results.tmp"
+# keep everything before an older Preview section (and one blank line), then this one
+awk '/^## Preview$/{exit} {lines[n++] = $0} END {while (n > 0 && lines[n-1] == "") n--; for (i = 0; i < n; i++) print lines[i]; print ""}' \
+    "$results" > "$results.tmp"
 printf '%s\n' "$section" >> "$results.tmp"
 [ -f "$here/PREVIEW-NOTES.md" ] && { echo; cat "$here/PREVIEW-NOTES.md"; } >> "$results.tmp"
 mv "$results.tmp" "$results"
