@@ -2,7 +2,10 @@
 
 #include "FontFiles.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QPushButton>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -37,6 +40,15 @@ QSpinBox* NewNumberBox(int minimum, int maximum, int value, QWidget* parent)
     spin->setValue(value);
     spin->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return spin;
+}
+
+QDialogButtonBox* NewOkCancel(QDialog* dialog, QPushButton** ok)
+{
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    *ok = buttons->button(QDialogButtonBox::Ok);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
 }
 
 // --- TColorCombo -----------------------------------------------------------

@@ -8,7 +8,10 @@
 #include <QComboBox>
 #include <QWidget>
 
+class QDialog;
+class QDialogButtonBox;
 class QLineEdit;
+class QPushButton;
 class QSpinBox;
 class QToolButton;
 
@@ -16,6 +19,10 @@ namespace korvane {
 
 // A whole number field of a filter dialog, as wide as its largest value.
 QSpinBox* NewNumberBox(int minimum, int maximum, int value, QWidget* parent);
+
+// OK and Cancel of a filter dialog, accepting and rejecting it; *ok is the
+// OK button, which the dialog enables while its values are usable.
+QDialogButtonBox* NewOkCancel(QDialog* dialog, QPushButton** ok);
 
 // The standard colours by name, each with a swatch. A colour loaded from a
 // filter that is not among them is shown as one more entry, so opening a

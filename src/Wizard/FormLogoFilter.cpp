@@ -16,10 +16,7 @@ TFormLogoFilter::TFormLogoFilter(QWidget* parent)
       m_file(new TFileEdit(QStringLiteral("PNG files (*.png)"), this))
 {
     setWindowTitle(QStringLiteral("Logo Filter"));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_ok = buttons->button(QDialogButtonBox::Ok);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = NewOkCancel(this, &m_ok);
 
     auto* form = new QFormLayout(this);
     form->addRow(QStringLiteral("File"), m_file);

@@ -54,10 +54,7 @@ TFormStdFilter::TFormStdFilter(QWidget* parent)
     boxForm->addRow(QStringLiteral("Height"), m_height);
     boxForm->addRow(QStringLiteral("Color"), m_color);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_ok = buttons->button(QDialogButtonBox::Ok);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = NewOkCancel(this, &m_ok);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_vflip);

@@ -27,10 +27,7 @@ TFormSubtitleFilter::TFormSubtitleFilter(QWidget* parent)
     m_codePage->setCurrentIndex(-1);
     m_codePage->setEditText(QString());
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_ok = buttons->button(QDialogButtonBox::Ok);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = NewOkCancel(this, &m_ok);
 
     auto* form = new QFormLayout(this);
     form->addRow(QStringLiteral("File"), m_file);

@@ -67,10 +67,7 @@ TFormTextFilter::TFormTextFilter(QWidget* parent)
     position->addWidget(m_y);
     position->addStretch(1);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_ok = buttons->button(QDialogButtonBox::Ok);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = NewOkCancel(this, &m_ok);
 
     auto* form = new QFormLayout(this);
     form->addRow(QStringLiteral("Text"), m_text);

@@ -158,11 +158,13 @@ TEST(ProfileCatalog, EveryCatalogProfileApplies)
         const TAudioOptions* a = options.AudioOptions();
         // every encoder a profile names exists in this build (or has a stand-in)
         for (const QString& name : {v->m_encoderVideoCodecName, a->m_encoderAudioCodecName})
-            if (!name.isEmpty())
+            if (!name.isEmpty()) {
                 EXPECT_NE(avcodec_find_encoder_by_name(EncoderAlias(name, nullptr).toUtf8().constData()), nullptr)
                     << name.toStdString();
-        if (!options.m_outputFormat.isEmpty())
+            }
+        if (!options.m_outputFormat.isEmpty()) {
             EXPECT_NE(av_guess_format(options.m_outputFormat.toUtf8().constData(), nullptr, nullptr), nullptr);
+        }
         // what the profile is for ends up in the options
         if (qobject_cast<TAVCustomVideoProfile*>(profile)) {
             EXPECT_FALSE(v->m_videoDisable);

@@ -4,7 +4,6 @@
 #include "MediaFixtures.h"
 #include "transcode/AVConverter.h"
 
-#include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <mutex>
 
@@ -70,18 +69,6 @@ QString Tool(const QString& source, const QString& filters, const QString& name)
                    {"-y", "-v", "error", "-i", source, "-vf", filters, "-an", "-c:v", "ffv1", out});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     return out;
-}
-
-// Average PSNR of b against a by the ffmpeg tool (of every plane, or of one:
-// "y"); 1000 for identical pictures.
-double Psnr(const QString& a, const QString& b, const QString& plane = "average")
-{
-    const ProcessResult r =
-        RunProcess(QStringLiteral(KORVANE_FFMPEG),
-                   {"-hide_banner", "-i", b, "-i", a, "-lavfi", "[0:v][1:v]psnr", "-f", "null", "-"});
-    const QRegularExpressionMatch m = QRegularExpression(plane + ":(inf|[0-9.]+)").match(r.err);
-    if (!m.hasMatch()) return -1;
-    return m.captured(1) == "inf" ? 1000 : m.captured(1).toDouble();
 }
 
 // the tool's negval on limited-range luma: 16 + 235 - the value clipped to 16..235

@@ -244,14 +244,14 @@ TEST(Transcode, BadInputsEndTheJobWithAMessage)
         f.write(data);
     }
     MessageRecorder messages;
-    for (const QString& name : {"missing.mp4", "empty.mp4", "random.mp4", ""}) {
+    for (const QString name : {"missing.mp4", "empty.mp4", "random.mp4", ""}) {
         SCOPED_TRACE(name.toStdString());
         Job job(dir + "/" + name, "bad.mkv");
         ASSERT_TRUE(job.Run());
         EXPECT_TRUE(job.ev.order.contains("failed"));
         EXPECT_FALSE(job.c.ErrorText().isEmpty());
     }
-    for (const QString& name : {"truncated.mp4", "truncated.ts", "flipped.ts"}) {
+    for (const QString name : {"truncated.mp4", "truncated.ts", "flipped.ts"}) {
         SCOPED_TRACE(name.toStdString());
         Job job(dir + "/" + name, name + ".mkv");
         ASSERT_TRUE(job.Run());
@@ -312,7 +312,7 @@ TEST(Transcode, BitstreamFilterChainsFromTheMuxerOptions)
 TEST(Transcode, AFullDiskEndsTheJobAsFailed)
 {
     MessageRecorder messages;
-    for (const QString& format : {"matroska", "mp4", "mpegts"}) {
+    for (const QString format : {"matroska", "mp4", "mpegts"}) {
         SCOPED_TRACE(format.toStdString());
         Job job(SampleMp4(), "unused");
         job.c.SetOutputFiles({"/dev/full"}); // every write fails: no space left

@@ -219,7 +219,8 @@ TEST(WaveCapture, JobRecordsTheFedSamplesIntoAFile)
         ASSERT_TRUE(WaitFinished(ev));
         EXPECT_TRUE(ev.order.contains("failed"));
         EXPECT_EQ(c.ErrorText(), code);
-        if (rate > 0)
+        if (rate > 0) {
             EXPECT_FALSE(log.filter("wave capture error:").isEmpty()) << log.join('\n').toStdString();
+        }
     }
 }

@@ -11,7 +11,6 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QRegularExpression>
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
@@ -81,17 +80,6 @@ inline QString ToolConvert(const QString& filters, const QString& output, const 
          << "-pix_fmt" << "yuv420p" << output;
     const ProcessResult r = RunProcess(QStringLiteral(KORVANE_FFMPEG), args);
     return r.exitCode == 0 ? QString() : r.err;
-}
-
-// Average PSNR of b against a, by the ffmpeg tool; 1000 for identical pictures.
-inline double Psnr(const QString& a, const QString& b)
-{
-    const ProcessResult r = RunProcess(QStringLiteral(KORVANE_FFMPEG),
-                                       {"-hide_banner", "-i", b, "-i", a, "-lavfi", "[0:v][1:v]psnr", "-f", "null", "-"});
-    const QRegularExpressionMatch m = QRegularExpression("average:(inf|[0-9.]+)").match(r.err);
-    if (!m.hasMatch())
-        return -1;
-    return m.captured(1) == "inf" ? 1000 : m.captured(1).toDouble();
 }
 
 // The first picture of a file as RGB, decoded by the ffmpeg tool.

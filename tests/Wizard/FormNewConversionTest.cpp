@@ -28,7 +28,7 @@ protected:
     {
         pane = new FakePreviewPane;
         form = std::make_unique<TFormNewConversion>(
-            TWizardEnvironment{&world.profiles, &world.configuration, world.storePath, DefaultCategories()},
+            TWizardEnvironment{&world.profiles, &world.configuration, world.storePath, DefaultCategories(), {}},
             pane);
         ASSERT_TRUE(form->SelectProfileByDescription("MPEG-4(*.mp4)"));
     }
@@ -116,7 +116,7 @@ TEST_F(NewConversion, TimeRangeComesFromThePreviewMarks)
     EXPECT_GE(pane->stops, 1); // the preview stops before the settings are made
 
     auto marked = std::make_unique<TFormNewConversion>(
-        TWizardEnvironment{&world.profiles, &world.configuration, world.storePath, DefaultCategories()}, [] {
+        TWizardEnvironment{&world.profiles, &world.configuration, world.storePath, DefaultCategories(), {}}, [] {
             auto* p = new FakePreviewPane;
             p->start = 10'000'000;
             p->end = 25'000'000;
@@ -245,7 +245,7 @@ TEST_F(NewConversion, AnOutputThatIsTheSourceIsRefused)
 {
     world.configuration.SetOutputFolder(world.folder);
     auto form2 = std::make_unique<TFormNewConversion>(
-        TWizardEnvironment{&world.profiles, &world.configuration, world.storePath, DefaultCategories()},
+        TWizardEnvironment{&world.profiles, &world.configuration, world.storePath, DefaultCategories(), {}},
         new FakePreviewPane);
     ASSERT_TRUE(form2->SelectProfileByDescription("MPEG-4(*.mp4)"));
     ASSERT_TRUE(form2->ChooseSourceFiles({ClipNamed(world.folder, "same.mp4")}));

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
-#include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,17 +14,6 @@
 using namespace korvane::test;
 
 namespace {
-
-// Average PSNR of b against a, by the ffmpeg tool; 1000 for identical pictures.
-double Psnr(const QString& a, const QString& b)
-{
-    const ProcessResult r = RunProcess(QStringLiteral(KORVANE_FFMPEG),
-                                       {"-hide_banner", "-i", b, "-i", a, "-lavfi", "[0:v][1:v]psnr", "-f", "null", "-"});
-    const QRegularExpressionMatch m = QRegularExpression("average:(inf|[0-9.]+)").match(r.err);
-    if (!m.hasMatch())
-        return -1;
-    return m.captured(1) == "inf" ? 1000 : m.captured(1).toDouble();
-}
 
 class CliBasics : public CliTestBase
 {

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
@@ -156,6 +157,16 @@ int ProbeResult::Count(const QString& codecType) const
     for (const ProbeStream& s : streams)
         n += s.codecType == codecType;
     return n;
+}
+
+double Psnr(const QString& a, const QString& b, const QString& plane)
+{
+    const ProcessResult r = RunProcess(QStringLiteral(KORVANE_FFMPEG),
+                                       {"-hide_banner", "-i", b, "-i", a, "-lavfi", "[0:v][1:v]psnr", "-f", "null", "-"});
+    const QRegularExpressionMatch m = QRegularExpression(plane + ":(inf|[0-9.]+)").match(r.err);
+    if (!m.hasMatch())
+        return -1;
+    return m.captured(1) == "inf" ? 1000 : m.captured(1).toDouble();
 }
 
 ProbeResult Probe(const QString& file)

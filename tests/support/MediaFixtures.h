@@ -69,6 +69,11 @@ struct ProbeResult
 // ffprobe -show_format -show_streams -show_chapters -count_packets.
 ProbeResult Probe(const QString& file);
 
+// PSNR of b's pictures against a's, by the ffmpeg tool: the average, or one
+// plane's ("y", "u", "v"); 1000 for identical pictures, -1 when the tool
+// gives none.
+double Psnr(const QString& a, const QString& b, const QString& plane = QStringLiteral("average"));
+
 // Decodes every frame of every stream with the ffmpeg tool (-xerror); true
 // when nothing failed. error receives ffmpeg's complaint.
 bool DecodesCleanly(const QString& file, QString* error = nullptr);

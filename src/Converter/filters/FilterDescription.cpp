@@ -340,6 +340,21 @@ qsizetype TranslateElement(const QString& s, qsizetype pos, Geometry& g, GraphBu
 
 } // namespace
 
+QString WrapUserGraph(const QString& user, const QString& head, const QString& tail)
+{
+    QString body = user;
+    body.replace(QLatin1String("[in]"), QLatin1String("[kv_user_in]"));
+    body.replace(QLatin1String("[out]"), QLatin1String("[kv_user_out]"));
+    if (!user.contains(QLatin1String("[in]")))
+        body.prepend(QLatin1String("[kv_user_in]"));
+    if (!user.contains(QLatin1String("[out]")))
+        body.append(QLatin1String("[kv_user_out]"));
+    const QString null = QStringLiteral("null");
+    return QStringLiteral("[in]%1[kv_user_in];[kv_user_out]%2[out];")
+               .arg(head.isEmpty() ? null : head, tail.isEmpty() ? null : tail) +
+           body;
+}
+
 QString EscapeFilterValue(const QString& value)
 {
     return Escaped(value, ":");

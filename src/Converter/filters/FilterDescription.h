@@ -37,6 +37,12 @@ struct FilterInput
 // A malformed element of the stored syntax raises EEngineError.
 QString BuildFilterGraphText(const QString& stored, const FilterInput& input);
 
+// A whole graph around the user's one: [in] through head (a filter chain,
+// empty for none) into the user's graph, and its end through tail into
+// [out]. The user's text may use the [in] and [out] labels itself; they are
+// renamed, and both its ends are always linked.
+QString WrapUserGraph(const QString& user, const QString& head, const QString& tail);
+
 // Output size of a rotation by a whole number of degrees about the centre,
 // with the canvas enlarged to hold the whole picture (float geometry of the
 // rotation filter, truncated). No rounding for chroma subsampling.

@@ -228,21 +228,6 @@ AVFilterContext* CreateFilter(AVFilterGraph* graph, const char* filter, const ch
     return ctx;
 }
 
-// The user's graph between the source's open output "in" and the sink's open
-// input "out". The translated text may use the [in] and [out] labels itself;
-// it is wrapped so both ends are always linked.
-QString WrapUserGraph(const QString& user)
-{
-    QString body = user;
-    body.replace(QLatin1String("[in]"), QLatin1String("[kv_user_in]"));
-    body.replace(QLatin1String("[out]"), QLatin1String("[kv_user_out]"));
-    if (!user.contains(QLatin1String("[in]")))
-        body.prepend(QLatin1String("[kv_user_in]"));
-    if (!user.contains(QLatin1String("[out]")))
-        body.append(QLatin1String("[kv_user_out]"));
-    return QStringLiteral("[in]null[kv_user_in];[kv_user_out]null[out];") + body;
-}
-
 void PrepareGraph(AVFilterGraph* graph)
 {
     av_opt_set(graph, "scale_sws_opts", "flags=bicubic", 0);
@@ -321,7 +306,7 @@ void TFFPushSource::BuildGraphLocked()
         inputs->filter_ctx = sink;
         AVFilterInOut* in = inputsOwner.release();
         AVFilterInOut* out = outputsOwner.release();
-        const int ret = avfilter_graph_parse_ptr(graph.get(), WrapUserGraph(user).toUtf8().constData(), &in,
+        const int ret = avfilter_graph_parse_ptr(graph.get(), WrapUserGraph(user, {}, {}).toUtf8().constData(), &in,
                                                  &out, nullptr);
         avfilter_inout_free(&in);
         avfilter_inout_free(&out);

@@ -201,11 +201,11 @@ void TFFPushSource::SeekFile(int64_t fileUs)
         // makes Matroska drop the sound ahead of the keyframe, and a seek to
         // the time would leave out an MP4's priming packet, whose decoding
         // the first heard samples depend on.
-        const AVStream* st = m_format->streams[m_audio->stream];
+        AVStream* st = m_format->streams[m_audio->stream];
         int64_t at = av_rescale_q(ts, av::kMicroseconds, st->time_base);
         if (st->start_time != AV_NOPTS_VALUE)
             at = std::min(at, st->start_time);
-        if (const AVIndexEntry* first = avformat_index_get_entry(const_cast<AVStream*>(st), 0))
+        if (const AVIndexEntry* first = avformat_index_get_entry(st, 0))
             at = std::min(at, first->timestamp); // a priming packet sits before the start time
         ret = avformat_seek_file(ctx, m_audio->stream, INT64_MIN, at, at, 0);
     }

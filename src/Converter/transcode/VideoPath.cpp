@@ -127,18 +127,8 @@ int Transcoder::ConfigureFilters(TAVInputStream& ist, TAVOutputStream& ost)
     if (user.isEmpty()) {
         text = (head.isEmpty() ? QString() : head + QLatin1Char(',')) + format;
     } else {
-        // the user's graph may use [in]/[out] labels itself: wrap it so the
-        // head chain feeds [in] and the format filter reads [out]
-        text = QStringLiteral("[in]%1[kv_user_in];[kv_user_out]%2[out];")
-                   .arg(head.isEmpty() ? QStringLiteral("null") : head, format);
-        QString body = user;
-        body.replace(QLatin1String("[in]"), QLatin1String("[kv_user_in]"));
-        body.replace(QLatin1String("[out]"), QLatin1String("[kv_user_out]"));
-        if (!user.contains(QLatin1String("[in]")))
-            body.prepend(QLatin1String("[kv_user_in]"));
-        if (!user.contains(QLatin1String("[out]")))
-            body.append(QLatin1String("[kv_user_out]"));
-        text += body;
+        // the head chain feeds the user's graph, the format filter reads its end
+        text = WrapUserGraph(user, head, format);
     }
     AVFilterInOut* outputs = avfilter_inout_alloc();
     AVFilterInOut* inputs = avfilter_inout_alloc();
