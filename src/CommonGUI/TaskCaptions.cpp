@@ -3,7 +3,7 @@
 
 #include "ConversionSettings.h"
 #include "transcode/AVConverter.h"
-#include "transcode/AVLib.h"
+#include "av/AVLib.h"
 
 #include <QFileInfo>
 #include <QLocale>

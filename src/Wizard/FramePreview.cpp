@@ -1,6 +1,6 @@
 #include "FramePreview.h"
 
-#include "transcode/AVLib.h"
+#include "av/AVLib.h"
 
 #include <QAudioDevice>
 #include <QAudioFormat>

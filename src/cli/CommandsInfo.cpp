@@ -2,7 +2,7 @@
 // probe and dvd.
 #include "sources/AVProbe.h"
 #include "Cli.h"
-#include "transcode/FFmpeg.h"
+#include "av/FFmpeg.h"
 #include "ProfileCatalog.h"
 #include "Profiles.h"
 #include "sources/dvd/DvdSource.h"

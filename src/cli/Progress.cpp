@@ -1,6 +1,6 @@
 #include "Progress.h"
 
-#include "transcode/AVLib.h"
+#include "av/AVLib.h"
 
 #include <cstdio>
 #include <sys/ioctl.h>

@@ -1,6 +1,6 @@
 #include "transcode/AVConverter.h"
-#include "transcode/AVLib.h"
-#include "transcode/FFmpeg.h"
+#include "av/AVLib.h"
+#include "av/FFmpeg.h"
 #include "JobRunner.h"
 #include "MediaFixtures.h"
 

@@ -1,7 +1,7 @@
 // The stored filter description is turned into real libavfilter graphs
 // (buffer -> description -> buffersink) and the pictures they produce are
 // checked against the ffmpeg tool's own filters and against pixel geometry.
-#include "transcode/FFmpeg.h"
+#include "av/FFmpeg.h"
 #include "filters/FilterDescription.h"
 #include "MediaFixtures.h"
 #include "options/Persistent.h"

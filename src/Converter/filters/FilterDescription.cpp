@@ -1,6 +1,6 @@
 #include "filters/FilterDescription.h"
 
-#include "transcode/FFmpeg.h"
+#include "av/FFmpeg.h"
 #include "options/Persistent.h"
 
 #include <QFileInfo>

@@ -13,7 +13,7 @@
 #pragma once
 
 #include "filters/SynthScript.h"
-#include "transcode/FFmpeg.h"
+#include "av/FFmpeg.h"
 
 #include <QList>
 #include <QString>

@@ -6,7 +6,7 @@
 #include "filters/SynthChain.h"
 #include "options/Persistent.h"
 #include "sources/StreamProtocol.h"
-#include "transcode/AVLib.h"
+#include "av/AVLib.h"
 #include "transcode/Engine.h"
 
 #include <cstring>

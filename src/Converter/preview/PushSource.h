@@ -30,7 +30,7 @@
 //   m_queueLock: the queues, the seek request, the end-of-stream flag.
 #pragma once
 
-#include "transcode/FFmpeg.h"
+#include "av/FFmpeg.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,5 +1,5 @@
 #include "sources/AVProbe.h"
-#include "transcode/Engine.h"
+#include "av/FFmpeg.h"
 
 #include <QFileInfo>
 #include <algorithm>

@@ -3,7 +3,7 @@
 // The new conversion dialog uses it to accept or refuse a source file.
 #pragma once
 
-#include "transcode/FFmpeg.h"
+#include "av/FFmpeg.h"
 #include "options/Persistent.h"
 
 #include <QString>

@@ -11,7 +11,7 @@
 // and the attached input frees it when it is destroyed.
 #pragma once
 
-#include "transcode/FFmpeg.h"
+#include "av/FFmpeg.h"
 
 #include <QString>
 #include <atomic>

@@ -16,7 +16,7 @@
 // that the s16le demuxer reads with the same rate and channel count.
 #pragma once
 
-#include "transcode/FFmpeg.h"
+#include "av/FFmpeg.h"
 
 #include <QString>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "transcode/AVConverter.h"
 
-#include "transcode/AVLib.h"
+#include "av/AVLib.h"
 #include "transcode/Engine.h"
 #include "options/Messages.h"
 #include "transcode/Transcoder.h"

@@ -14,6 +14,7 @@
 // transcoding), and always OnFinished last, once everything is closed.
 #pragma once
 
+#include "av/AVLib.h"
 #include "options/ConvertOptions.h"
 
 #include <QStringList>
@@ -32,7 +33,7 @@ class TAVConverter;
 using TAVLogEvent = std::function<void(TAVConverter* sender, int level, const QString& log)>;
 using TAVNotifyEvent = std::function<void(TAVConverter* sender)>;
 
-class TAVConverter : public TPersistent
+class TAVConverter : public TPersistent, public LogTarget
 {
     Q_OBJECT
     Q_PROPERTY(korvane::TAVConvertOptions* ConvertOptions READ ConvertOptions WRITE SetConvertOptions)
@@ -108,12 +109,13 @@ public:
     QString ErrorText() const;
     QString LastLogLine() const;
     std::atomic<int> LogLevel{24};
-    int LogJobId() const { return m_logJobId; }
+    int LogLevelNow() const override { return LogLevel.load(); }
+    int LogJobId() const override { return m_logJobId; }
 
     // Called by the log bridge on the thread that logged. A line equal to the
     // one before is counted, not passed on; the count goes out as "Last
     // message repeated N times" before the next different line.
-    void DeliverLogLine(int level, const QString& text);
+    void DeliverLogLine(int level, const QString& text) override;
     // Passes on a repeat count still held back (at the end of a job).
     void FlushRepeatedLog();
     // A library line without the object address in its prefix:

@@ -4,7 +4,7 @@
 // parsing, OpenInput and OpenOutput, read by the transcoder.
 #pragma once
 
-#include "transcode/FFmpeg.h"
+#include "av/FFmpeg.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,7 @@
 // Opening one input: format context, options, start position, and the job's
 // audio and video parameters taken from its streams.
 #include "transcode/AVConverter.h"
-#include "transcode/AVLib.h"
+#include "av/AVLib.h"
 #include "transcode/Engine.h"
 #include "sources/StreamProtocol.h"
 #include "sources/WaveCapture.h"

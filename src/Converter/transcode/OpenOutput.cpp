@@ -1,7 +1,7 @@
 // Opening one output: container format, one stream per carried media type
 // with its encoder settings, bitstream filter names, metadata, and the file.
 #include "transcode/AVConverter.h"
-#include "transcode/AVLib.h"
+#include "av/AVLib.h"
 #include "transcode/Engine.h"
 #include "options/Messages.h"
 

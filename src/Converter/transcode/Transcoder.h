@@ -18,7 +18,7 @@
 #pragma once
 
 #include "filters/SynthChain.h"
-#include "transcode/AVLib.h"
+#include "av/AVLib.h"
 #include "transcode/Engine.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "sources/dvd/DvdReader.h"
 
-#include "transcode/FFmpeg.h"
+#include "av/FFmpeg.h"
 
 #include <dvdnav/dvdnav.h>
 

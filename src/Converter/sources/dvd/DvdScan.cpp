@@ -1,6 +1,6 @@
 #include "sources/dvd/DvdScan.h"
 
-#include "transcode/FFmpeg.h"
+#include "av/FFmpeg.h"
 #include "options/Persistent.h"
 
 #include <dvdread/dvd_reader.h>

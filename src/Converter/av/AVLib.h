@@ -18,7 +18,21 @@ struct AVFilterGraph;
 
 namespace korvane {
 
-class TAVConverter;
+// What the log bridge delivers lines to: a job's converter. The bridge knows
+// nothing else of it, so this floor stays below the transcoder.
+class LogTarget
+{
+public:
+    // lines above this level are not formatted
+    virtual int LogLevelNow() const = 0;
+    // the id its contexts carry (RegisterLogJob)
+    virtual int LogJobId() const = 0;
+    // a whole line, without its line end; called on the thread that logged
+    virtual void DeliverLogLine(int level, const QString& text) = 0;
+
+protected:
+    ~LogTarget() = default;
+};
 
 // Registers devices and installs the log bridge; safe to call many times.
 void LoadMediaLibraries();
@@ -31,7 +45,7 @@ void LogCallback(void* avcl, int level, const char* fmt, va_list vl);
 
 // Jobs known to the log bridge. Each converter registers itself for its
 // lifetime and receives a small id; contexts it creates carry that id.
-int RegisterLogJob(TAVConverter* converter);
+int RegisterLogJob(LogTarget* target);
 void UnregisterLogJob(int jobId);
 void TagContext(AVCodecContext* ctx, int jobId);
 void TagContext(AVFormatContext* ctx, int jobId);
@@ -62,10 +76,10 @@ int64_t GuessCorrectPts(PtsCorrection& ctx, int64_t reorderedPts, int64_t dts);
 
 namespace korvane::ThreadRegistry {
 // Workers register their operating-system thread id while they run.
-void Add(TAVConverter* converter);
+void Add(LogTarget* target);
 void Remove();
-// The converter whose worker is the calling thread, or none.
-TAVConverter* Current();
-bool Contains(TAVConverter* converter);
+// The job whose worker is the calling thread, or none.
+LogTarget* Current();
+bool Contains(const LogTarget* target);
 int Count();
 } // namespace korvane::ThreadRegistry

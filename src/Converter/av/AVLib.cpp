@@ -1,9 +1,9 @@
-#include "transcode/AVLib.h"
+#include "av/AVLib.h"
 
-#include "transcode/AVConverter.h"
-#include "transcode/FFmpeg.h"
+#include "av/FFmpeg.h"
 
 #include <QThread>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <shared_mutex>
@@ -22,8 +22,8 @@ std::atomic<bool> g_registered{false};
 // Jobs by id and workers by thread id. The log bridge reads both from any
 // thread; converters add and remove themselves.
 std::shared_mutex g_registryLock;
-std::unordered_map<int, TAVConverter*> g_jobs;           // guarded by g_registryLock
-std::unordered_map<uint32_t, TAVConverter*> g_threads;  // guarded by g_registryLock
+std::unordered_map<int, LogTarget*> g_jobs;           // guarded by g_registryLock
+std::unordered_map<uint32_t, LogTarget*> g_threads;  // guarded by g_registryLock
 int g_nextJobId = 1;                                     // guarded by g_registryLock
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
@@ -94,7 +94,7 @@ void LogCallback(void* avcl, int level, const char* fmt, va_list vl)
     t_inCallback = true;
     try {
         const int lvl = level & 0xff;
-        TAVConverter* converter = nullptr;
+        LogTarget* converter = nullptr;
         {
             // the lock only covers the lookup: handlers run without it, so a
             // handler that creates or frees a converter cannot deadlock. A
@@ -111,7 +111,7 @@ void LogCallback(void* avcl, int level, const char* fmt, va_list vl)
                 converter = it == g_threads.end() ? nullptr : it->second;
             }
         }
-        if (converter && lvl <= converter->LogLevel.load()) {
+        if (converter && lvl <= converter->LogLevelNow()) {
             PartialLine& partial = t_partial[converter->LogJobId()];
             char buf[1024];
             va_list copy;
@@ -135,7 +135,7 @@ void LogCallback(void* avcl, int level, const char* fmt, va_list vl)
     t_inCallback = false;
 }
 
-int RegisterLogJob(TAVConverter* converter)
+int RegisterLogJob(LogTarget* converter)
 {
     std::unique_lock lock(g_registryLock);
     const int id = g_nextJobId++;
@@ -213,7 +213,7 @@ int64_t GuessCorrectPts(PtsCorrection& ctx, int64_t reorderedPts, int64_t dts)
 
 namespace ThreadRegistry {
 
-void Add(TAVConverter* converter)
+void Add(LogTarget* converter)
 {
     std::unique_lock lock(g_registryLock);
     g_threads[CurrentThreadId()] = converter;
@@ -225,14 +225,14 @@ void Remove()
     g_threads.erase(CurrentThreadId());
 }
 
-TAVConverter* Current()
+LogTarget* Current()
 {
     std::shared_lock lock(g_registryLock);
     auto it = g_threads.find(CurrentThreadId());
     return it == g_threads.end() ? nullptr : it->second;
 }
 
-bool Contains(TAVConverter* converter)
+bool Contains(const LogTarget* converter)
 {
     std::shared_lock lock(g_registryLock);
     for (const auto& [tid, c] : g_threads)
