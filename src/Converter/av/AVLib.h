@@ -9,6 +9,7 @@
 // thread registry of running workers; lines that belong to no job are dropped.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 
@@ -50,6 +51,11 @@ void UnregisterLogJob(int jobId);
 void TagContext(AVCodecContext* ctx, int jobId);
 void TagContext(AVFormatContext* ctx, int jobId);
 void TagContext(AVFilterGraph* graph, int jobId);
+
+// The name to hand the media libraries for a file name: a local name whose
+// first part looks like "word:" (and the word is no protocol, as in
+// "take:1.mp4") gets "file:" in front, so it is not taken for a protocol.
+QByteArray LibraryUrl(const QString& name);
 
 // Small utilities.
 int Clip(int value, int lower, int upper);

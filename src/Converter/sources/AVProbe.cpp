@@ -1,4 +1,5 @@
 #include "sources/AVProbe.h"
+#include "av/AVLib.h"
 #include "av/FFmpeg.h"
 
 #include <QFileInfo>

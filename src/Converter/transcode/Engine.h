@@ -133,11 +133,6 @@ int StopRequestedCallback(void* opaque);
 // opened: after a stop the trailers must still be written.
 int OutputOpenInterruptCallback(void* opaque);
 
-// The name to hand the media libraries for a file name: a local name whose
-// first part looks like "word:" (and the word is no protocol, as in
-// "take:1.mp4") gets "file:" in front, so it is not taken for a protocol.
-QByteArray LibraryUrl(const QString& name);
-
 // Opening inputs and outputs; raise EEngineError with the user's message.
 void OpenInput(TAVConverter& converter, ConverterEngine& engine, int index);
 void OpenOutput(TAVConverter& converter, ConverterEngine& engine, int index);

@@ -212,22 +212,6 @@ int StopRequestedCallback(void* opaque)
     return static_cast<TAVConverter*>(opaque)->StopRequested() ? 1 : 0;
 }
 
-QByteArray LibraryUrl(const QString& name)
-{
-    const int colon = name.indexOf(QLatin1Char(':'));
-    const int slash = name.indexOf(QLatin1Char('/'));
-    if (colon <= 0 || (slash >= 0 && slash < colon))
-        return name.toUtf8();
-    const QString scheme = name.left(colon);
-    for (int output = 0; output <= 1; ++output) {
-        void* it = nullptr;
-        while (const char* protocol = avio_enum_protocols(&it, output))
-            if (scheme.compare(QLatin1String(protocol), Qt::CaseInsensitive) == 0)
-                return name.toUtf8();
-    }
-    return "file:" + name.toUtf8();
-}
-
 int OutputOpenInterruptCallback(void* opaque)
 {
     const auto* engine = static_cast<const ConverterEngine*>(opaque);
