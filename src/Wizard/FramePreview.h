@@ -13,11 +13,12 @@
 #pragma once
 
 #include "PreviewPane.h"
+#include "PreviewSound.h"
+#include "PreviewTimeBar.h"
+#include "PreviewVideoView.h"
 #include "preview/AVPlayer.h"
 
 #include <QElapsedTimer>
-#include <QIODevice>
-#include <QImage>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -28,85 +29,6 @@ class QPushButton;
 class QToolButton;
 
 namespace korvane {
-
-// The picture, scaled into the widget with its display aspect kept, on black.
-class TVideoView : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit TVideoView(QWidget* parent = nullptr);
-    void SetPicture(TFFSamplePtr picture); // nullptr clears
-    TFFSamplePtr Picture() const { return m_picture; }
-    // Where the picture is drawn inside the widget.
-    QRect PictureRect() const;
-    QSize sizeHint() const override { return {480, 270}; }
-
-signals:
-    void Clicked();
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-
-private:
-    TFFSamplePtr m_picture;
-    QImage m_image; // over m_picture's bytes
-};
-
-// The whole playing time as a bar: the marked range, and the position as a
-// handle. A click or a drag asks for a seek.
-class TTimeBar : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit TTimeBar(QWidget* parent = nullptr);
-    void SetDuration(int64_t us);
-    void SetPosition(int64_t us);
-    // end 0: no end marked (the range runs to the end)
-    void SetSelection(int64_t startUs, int64_t endUs);
-    int64_t Duration() const { return m_duration; }
-    int64_t Position() const { return m_position; }
-    int64_t SelStart() const { return m_selStart; }
-    int64_t SelEnd() const { return m_selEnd; }
-    int64_t TimeAt(int x) const;
-    int XAt(int64_t us) const;
-    QSize sizeHint() const override { return {300, 20}; }
-    QSize minimumSizeHint() const override { return {60, 20}; }
-
-signals:
-    void SeekRequested(int64_t us);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-
-private:
-    QRect Groove() const;
-    int64_t m_duration = 0, m_position = 0, m_selStart = 0, m_selEnd = 0;
-};
-
-// The sound the audio sink pulls, taken block by block from the source.
-class TAudioFeed : public QIODevice
-{
-public:
-    void SetSource(TFFPushSource* source);
-    // Forgets the block being read (after a seek).
-    void Reset();
-    // The time of the first byte handed out since the last reset; -1 before.
-    int64_t FirstStartUs() const { return m_firstStartUs; }
-    bool isSequential() const override { return true; }
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override;
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    TFFPushSource* m_source = nullptr;
-    TFFSamplePtr m_pending;
-    int m_offset = 0;
-    int64_t m_firstStartUs = -1;
-};
 
 class TFramePreview : public QWidget, public IPreviewPane
 {

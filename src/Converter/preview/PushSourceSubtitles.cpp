@@ -1,4 +1,4 @@
-// Bitmap subtitles drawn onto preview pictures.
+// The preview's bitmap subtitles: decoding, and drawing them onto pictures.
 #include "preview/PushSource.h"
 
 #include <algorithm>
@@ -51,6 +51,23 @@ void TSubtitleQueue::Apply(TFFSample& picture)
         }
         break; // drawn, or still to come
     }
+}
+
+void TFFPushSource::DecodeSubtitle(const AVPacket* pkt)
+{
+    auto sub = std::make_unique<TFFSubtitle>();
+    int got = 0;
+    if (avcodec_decode_subtitle2(m_subtitle->ctx.get(), &sub->sub, &got, const_cast<AVPacket*>(pkt)) < 0 || !got)
+        return;
+    // text subtitles are not drawn here
+    if (sub->sub.format != 0 || sub->sub.num_rects == 0)
+        return;
+    const AVRational tb = Stream(AVMEDIA_TYPE_SUBTITLE)->time_base;
+    const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+    sub->timeUs = (ts != AV_NOPTS_VALUE ? ToUs(ts, tb) : m_videoClockUs) + LoopOffsetUs();
+    std::lock_guard<std::mutex> queue(m_queueLock);
+    if (m_seekGeneration == m_doneGeneration)
+        m_subtitles.Push(std::move(sub));
 }
 
 } // namespace korvane
