@@ -4,6 +4,7 @@
 
 #include "av/FFmpeg.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -20,7 +21,8 @@ struct TFFSample
     int height = 0;
     AVRational pixelAspect{1, 1}; // pictures only: width / height of one pixel
     int64_t startUs = 0; // from the file's start, loop offset included
-    int64_t stopUs = 0;
+    int64_t stopUs = 0;  // pictures: until the next picture once that is queued
+    int64_t durationUs = 0; // pictures: the duration the source gives it
     double Start() const { return double(startUs) / 1e6; } // seconds
     double Stop() const { return double(stopUs) / 1e6; }
     // a queued picture as the filters gave it; empty once it is in data
@@ -33,12 +35,15 @@ struct TFFSubtitle
 {
     AVSubtitle sub{};
     int64_t timeUs = 0; // the packet's time, as for samples
+    // where a later event (the next subtitle, or a clear event that draws
+    // nothing) ends this one; PGS subtitles carry no end of their own
+    int64_t endCapUs = INT64_MAX;
     TFFSubtitle() = default;
     TFFSubtitle(const TFFSubtitle&) = delete;
     TFFSubtitle& operator=(const TFFSubtitle&) = delete;
     ~TFFSubtitle() { avsubtitle_free(&sub); }
     int64_t BeginUs() const { return timeUs + int64_t(sub.start_display_time) * 1000; }
-    int64_t EndUs() const { return timeUs + int64_t(sub.end_display_time) * 1000; }
+    int64_t EndUs() const { return std::min(endCapUs, timeUs + int64_t(sub.end_display_time) * 1000); }
 };
 
 // Draws one bitmap rectangle onto a width x height BGRA picture (4 bytes a
@@ -54,7 +59,10 @@ void BlendSubtitleRect(uint8_t* picture, int width, int height, const AVSubtitle
 class TSubtitleQueue
 {
 public:
-    void Push(std::unique_ptr<TFFSubtitle> sub) { m_items.push_back(std::move(sub)); }
+    // One subtitle event of the stream. Its begin ends the ones before it
+    // (one subtitle shows at a time); an event without rectangles (a clear
+    // event) only ends them.
+    void Push(std::unique_ptr<TFFSubtitle> sub);
     void Clear() { m_items.clear(); }
     size_t Size() const { return m_items.size(); }
     void Apply(TFFSample& picture);

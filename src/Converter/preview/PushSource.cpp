@@ -18,10 +18,11 @@ namespace korvane {
 
 TFFPushSource::TFFPushSource()
     : m_packet(av::NewPacket()), m_decoded(av::NewFrame()), m_filtered(av::NewFrame()),
-      m_lastDropped(av::NewFrame())
+      m_lastDropped(av::NewFrame()), m_held(av::NewFrame())
 {
-    if (!m_packet || !m_decoded || !m_filtered || !m_lastDropped)
+    if (!m_packet || !m_decoded || !m_filtered || !m_lastDropped || !m_held)
         throw std::bad_alloc();
+    m_logJob = RegisterLogJob(this);
 }
 
 TFFPushSource::~TFFPushSource()
@@ -30,7 +31,7 @@ TFFPushSource::~TFFPushSource()
         std::lock_guard<std::mutex> lock(m_queueLock);
         m_quit = true;
     }
-    m_closing = true; // a script stuck in a loop stops at once
+    m_closing = true; // a script stuck in a loop, or a slow read, stops at once
     m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();
@@ -42,6 +43,37 @@ TFFPushSource::~TFFPushSource()
     m_subtitle.reset();
     m_format.reset();
     m_streamInput.reset();
+    UnregisterLogJob(m_logJob);
+}
+
+void TFFPushSource::DeliverLogLine(int level, const QString& text)
+{
+    if (level > AV_LOG_ERROR)
+        return;
+    // "[AVFilterGraph @ 0x...] No such filter: 'x'": the reason without its prefix
+    QString line = text.trimmed();
+    while (line.startsWith(QLatin1Char('['))) {
+        const int close = line.indexOf(QLatin1String("] "));
+        if (close < 0)
+            break;
+        line = line.mid(close + 2).trimmed();
+    }
+    if (line.isEmpty())
+        return;
+    std::lock_guard<std::mutex> lock(m_logLock);
+    m_libraryError = line;
+}
+
+QString TFFPushSource::TakeLibraryError()
+{
+    std::lock_guard<std::mutex> lock(m_logLock);
+    return std::exchange(m_libraryError, QString());
+}
+
+QString TFFPushSource::WithReason(const QString& message)
+{
+    const QString reason = TakeLibraryError();
+    return reason.isEmpty() ? message : message + QStringLiteral(": ") + reason;
 }
 
 void TFFPushSource::Load(const QString& name)
@@ -65,17 +97,45 @@ void TFFPushSource::Load(const QString& name)
     pthread_setname_np(m_thread.native_handle(), "preview");
 }
 
+int TFFPushSource::InterruptCallback(void* opaque)
+{
+    const auto* self = static_cast<const TFFPushSource*>(opaque);
+    return self->m_closing || (self->m_interrupt && !self->m_seeking);
+}
+
+void TFFPushSource::UpdateInterrupt()
+{
+    m_interrupt = m_lockWaiters > 0 || m_seekWaiting;
+}
+
+std::unique_lock<std::mutex> TFFPushSource::LockStream()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_interruptLock);
+        ++m_lockWaiters;
+        UpdateInterrupt();
+    }
+    std::unique_lock<std::mutex> lock(m_streamLock);
+    std::lock_guard<std::mutex> guard(m_interruptLock);
+    --m_lockWaiters;
+    UpdateInterrupt();
+    return lock;
+}
+
 void TFFPushSource::Open(const QString& name)
 {
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw)
         throw std::bad_alloc();
+    TagContext(raw, m_logJob);
+    raw->interrupt_callback = {&TFFPushSource::InterruptCallback, this};
     const AVInputFormat* format = nullptr;
     av::Dict options;
     const bool stream = IsStreamSource(name);
     if (stream) {
         try {
             m_streamInput = AttachStreamSource(name, raw);
+            m_streamInput->SetStopFlag(&m_interrupt);
         } catch (...) {
             avformat_free_context(raw);
             throw;
@@ -90,7 +150,10 @@ void TFFPushSource::Open(const QString& name)
     const QByteArray url = stream ? name.toUtf8() : LibraryUrl(name);
     int ret = avformat_open_input(&raw, url.constData(), format, &options.p);
     if (ret < 0)
-        throw EEngineError(QStringLiteral("Could not open file:%1!").arg(ret).toStdString());
+        throw EEngineError(QStringLiteral("Could not open file:%1! %2")
+                               .arg(ret)
+                               .arg(QString::fromStdString(av::ErrorText(ret)))
+                               .toStdString());
     m_format.reset(raw);
     if ((ret = avformat_find_stream_info(raw, nullptr)) < 0)
         throw EEngineError(QStringLiteral("Could not find codec parameters:%1!").arg(ret).toStdString());
@@ -147,13 +210,15 @@ void TFFPushSource::OpenDecoder(AVMediaType type)
     // a stream without a decoder, or whose decoder does not open, stays silent
     auto d = std::make_unique<Decoder>();
     d->stream = list[selected];
-    d->ctx = NewDecoderContext(st);
+    d->ctx = NewDecoderContext(st, m_logJob);
     if (!d->ctx)
         return;
     if (type == AVMEDIA_TYPE_VIDEO) {
         const AVRational rate = av_guess_frame_rate(m_format.get(), st, nullptr);
         if (rate.num > 0 && rate.den > 0)
             d->frameDurationUs = av_rescale_q(1, av_inv_q(rate), av::kMicroseconds);
+        const AVRational average = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate : rate;
+        m_frameRate = average.num > 0 && average.den > 0 ? av_q2d(average) : 0;
     }
     st->discard = AVDISCARD_DEFAULT;
     slot = std::move(d);
@@ -176,7 +241,27 @@ void TFFPushSource::OpenDecoder(AVMediaType type)
     }
 }
 
-av::CodecContextPtr TFFPushSource::NewDecoderContext(const AVStream* st)
+QString TFFPushSource::AudioStreamText(int index) const
+{
+    if (index < 0 || index >= AudioStreamCount())
+        return {};
+    const AVStream* st = m_format->streams[m_audioStreams[size_t(index)]];
+    const AVCodecParameters* par = st->codecpar;
+    QStringList parts;
+    parts << QString::fromUtf8(avcodec_get_name(par->codec_id));
+    char layout[64] = {};
+    if (av_channel_layout_describe(&par->ch_layout, layout, sizeof layout) > 0)
+        parts << QString::fromUtf8(layout);
+    if (par->sample_rate > 0)
+        parts << QStringLiteral("%1 Hz").arg(par->sample_rate);
+    if (const AVDictionaryEntry* language = av_dict_get(st->metadata, "language", nullptr, 0))
+        parts << QString::fromUtf8(language->value);
+    if (const AVDictionaryEntry* title = av_dict_get(st->metadata, "title", nullptr, 0))
+        parts << QString::fromUtf8(title->value);
+    return QStringLiteral("%1: %2").arg(index + 1).arg(parts.join(QStringLiteral(", ")));
+}
+
+av::CodecContextPtr TFFPushSource::NewDecoderContext(const AVStream* st, int logJob)
 {
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
     if (!codec)
@@ -185,6 +270,7 @@ av::CodecContextPtr TFFPushSource::NewDecoderContext(const AVStream* st)
     if (!ctx || avcodec_parameters_to_context(ctx.get(), st->codecpar) < 0)
         return {};
     ctx->pkt_timebase = st->time_base;
+    TagContext(ctx.get(), logJob);
     if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
         // the preview must keep up with real time: let the decoder use the cores
         ctx->thread_count = 0;
@@ -220,7 +306,7 @@ void TFFPushSource::SetVideoIndex(int index)
         return;
     if (index < 0 || index >= VideoStreamCount())
         throw std::out_of_range("Assertion failure");
-    std::lock_guard<std::mutex> lock(m_streamLock);
+    std::unique_lock<std::mutex> lock = LockStream();
     CloseDecoder(AVMEDIA_TYPE_VIDEO);
     m_videoIndex = index;
     {
@@ -239,12 +325,12 @@ void TFFPushSource::SetAudioIndex(int index)
         return;
     if (index < 0 || index >= AudioStreamCount())
         throw std::out_of_range("Assertion failure");
-    std::lock_guard<std::mutex> lock(m_streamLock);
+    std::unique_lock<std::mutex> lock = LockStream();
     CloseDecoder(AVMEDIA_TYPE_AUDIO);
     m_audioIndex = index;
     {
         std::lock_guard<std::mutex> queue(m_queueLock);
-        m_audioQueue.clear();
+        ClearAudioQueue();
     }
     OpenDecoder(AVMEDIA_TYPE_AUDIO);
     m_wake.notify_all();
@@ -256,7 +342,7 @@ void TFFPushSource::SetSubtitleIndex(int index)
         return;
     if (index < 0 || index >= SubtitleStreamCount())
         throw std::out_of_range("Assertion failure");
-    std::lock_guard<std::mutex> lock(m_streamLock);
+    std::unique_lock<std::mutex> lock = LockStream();
     CloseDecoder(AVMEDIA_TYPE_SUBTITLE);
     m_subtitleIndex = index;
     {

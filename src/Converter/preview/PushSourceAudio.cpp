@@ -61,10 +61,10 @@ void TFFPushSource::QueueAudio(AVFrame* frame)
     int64_t startUs = (pts != AV_NOPTS_VALUE ? ToUs(pts, tb) : m_audioClockUs) + LoopOffsetUs();
     if (m_audioDropping) {
         const int64_t stopUs = startUs + int64_t(count) * 1000000 / m_sampleRate;
-        if (stopUs <= m_targetUs)
+        if (stopUs <= m_audioTargetUs)
             return; // before the time asked for
-        if (startUs < m_targetUs) {
-            const int skip = int((m_targetUs - startUs) * m_sampleRate / 1000000);
+        if (startUs < m_audioTargetUs) {
+            const int skip = int((m_audioTargetUs - startUs) * m_sampleRate / 1000000);
             std::memmove(out, out + size_t(skip) * frameBytes, size_t(count - skip) * frameBytes);
             count -= skip;
             startUs += int64_t(skip) * 1000000 / m_sampleRate;

@@ -20,24 +20,25 @@ AVFilterContext* CreateFilter(AVFilterGraph* graph, const char* filter, const ch
     return ctx;
 }
 
-void PrepareGraph(AVFilterGraph* graph)
+void PrepareGraph(AVFilterGraph* graph, int logJob)
 {
     av_opt_set(graph, "scale_sws_opts", "flags=bicubic", 0);
+    TagContext(graph, logJob);
 }
 
 // The graphs and scripts up to the last synth element of split, as a
 // conversion runs them; input becomes the format of the pictures leaving
-// the last script.
-std::unique_ptr<TSynthChain> BuildSynthChain(const SynthSplit& split, PictureFormat& input,
+// the last script. Nothing when they do not build.
+std::unique_ptr<TSynthChain> BuildSynthChain(const SynthSplit& split, PictureFormat& input, int logJob,
                                              TSynthScript::LogFunction log, TSynthScript::StopFunction stop)
 {
     auto chain = std::make_unique<TSynthChain>();
     TSynthChain::Settings settings;
-    settings.prepare = PrepareGraph;
+    settings.prepare = [logJob](AVFilterGraph* graph) { PrepareGraph(graph, logJob); };
     settings.log = std::move(log);
     settings.stop = std::move(stop);
     if (chain->Configure(input, split, settings) < 0)
-        throw EEngineError("Parse Graph Failed");
+        return nullptr;
     input = chain->Output();
     return chain;
 }
@@ -57,17 +58,24 @@ void TFFPushSource::BuildGraphLocked()
     av::FilterGraphPtr graph(avfilter_graph_alloc());
     if (!graph)
         throw EEngineError("Can not create filter");
-    PrepareGraph(graph.get());
+    PrepareGraph(graph.get(), m_logJob);
+    TakeLibraryError(); // only this graph's reasons
     AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : st->codecpar->sample_aspect_ratio;
     if (!sar.num || !sar.den)
         sar = {0, 1};
     PictureFormat in{m_graphWidth, m_graphHeight, m_graphFormat, st->time_base, sar};
-    const SynthSplit split = SplitAtSynth(m_filters);
+    // a job that deinterlaces puts the deinterlacer first, as the conversion does
+    QString description = m_filters;
+    if (m_deinterlace)
+        description = description.isEmpty() ? QStringLiteral("yadif") : QStringLiteral("yadif,") + description;
+    const SynthSplit split = SplitAtSynth(description);
     std::unique_ptr<TSynthChain> synth;
     if (split.HasSynth())
         synth = BuildSynthChain(
-            split, in, [this](const QString& text) { LogSynthError(text); },
+            split, in, m_logJob, [this](const QString& text) { LogSynthError(text); },
             [this] { return m_closing || m_filterChangesWaiting > 0; });
+    if (split.HasSynth() && !synth)
+        throw EEngineError(WithReason(QStringLiteral("Parse Graph Failed")).toStdString());
     const QString filters = split.segments.last();
     const QByteArray args = QString::asprintf("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
                                               in.width, in.height, in.pixelFormat, in.timeBase.num,
@@ -79,8 +87,8 @@ void TFFPushSource::BuildGraphLocked()
     if (!filters.trimmed().isEmpty()) {
         try {
             user = BuildFilterGraphText(filters, FilterInput{in.width, in.height, in.pixelFormat});
-        } catch (const EEngineError&) {
-            throw EEngineError("Parse Graph Failed");
+        } catch (const EEngineError& e) {
+            throw EEngineError(QStringLiteral("Parse Graph Failed: %1").arg(QString::fromUtf8(e.what())).toStdString());
         }
     }
     if (user.isEmpty()) {
@@ -99,14 +107,14 @@ void TFFPushSource::BuildGraphLocked()
         AVFilterInOut* in = inputsOwner.release();
         AVFilterInOut* out = outputsOwner.release();
         const int ret = avfilter_graph_parse_ptr(graph.get(), WrapUserGraph(user, {}, {}).toUtf8().constData(), &in,
-                                                 &out, nullptr);
+                                                 &out, graph.get()); // its errors carry the graph's log tag
         avfilter_inout_free(&in);
         avfilter_inout_free(&out);
         if (ret < 0)
-            throw EEngineError("Parse Graph Failed");
+            throw EEngineError(WithReason(QStringLiteral("Parse Graph Failed")).toStdString());
     }
     if (avfilter_graph_config(graph.get(), nullptr) < 0)
-        throw EEngineError("config graph failed");
+        throw EEngineError(WithReason(QStringLiteral("config graph failed")).toStdString());
     m_bufferSource = source;
     m_bufferSink = sink;
     m_graph = std::move(graph);
@@ -117,12 +125,13 @@ void TFFPushSource::BuildGraphLocked()
 
 void TFFPushSource::LogSynthError(const QString& text)
 {
-    // the scripts start afresh at each seek: their errors go to the library
-    // log once per description all the same
+    // the scripts start afresh at each seek: their errors are shown once
+    // per description all the same
     if (m_synthErrorsLogged.contains(text))
         return;
     m_synthErrorsLogged << text;
-    av_log(nullptr, AV_LOG_ERROR, "%s\n", text.toUtf8().constData());
+    if (m_onError)
+        m_onError(this, text);
 }
 
 void TFFPushSource::SetVideoFilters(const QString& description)
@@ -130,11 +139,29 @@ void TFFPushSource::SetVideoFilters(const QString& description)
     // a script running on the streaming thread stops its picture, so the
     // lock comes at once even when the script loops
     ++m_filterChangesWaiting;
-    std::unique_lock<std::mutex> lock(m_streamLock);
+    std::unique_lock<std::mutex> lock = LockStream();
     --m_filterChangesWaiting;
     if (description != m_filters)
         m_synthErrorsLogged.clear();
     m_filters = description;
+    RebuildGraphLocked();
+}
+
+void TFFPushSource::SetDeinterlace(bool deinterlace)
+{
+    std::unique_lock<std::mutex> lock = LockStream();
+    if (deinterlace == m_deinterlace)
+        return;
+    m_deinterlace = deinterlace;
+    try {
+        RebuildGraphLocked();
+    } catch (const EEngineError&) {
+        // kept in GraphError: the source shows no pictures until it builds
+    }
+}
+
+void TFFPushSource::RebuildGraphLocked()
+{
     if (!m_video)
         return;
     {

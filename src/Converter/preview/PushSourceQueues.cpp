@@ -23,9 +23,14 @@ void TFFPushSource::Seek(int64_t timeUs, TSeekMode mode)
         ++m_seekGeneration;
         m_videoQueue.clear();
         m_videoQueueBytes = 0;
-        m_audioQueue.clear();
+        ClearAudioQueue();
         m_subtitles.Clear();
         m_endOfStream = false;
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_interruptLock);
+        m_seekWaiting = true;
+        UpdateInterrupt();
     }
     m_wake.notify_all();
 }
@@ -34,10 +39,28 @@ bool TFFPushSource::Throttled() const
 {
     if (m_endOfStream)
         return true;
-    const bool videoFull = !m_hasVideoDecoder || int(m_videoQueue.size()) >= kQueueDepth ||
-                           m_videoQueueBytes >= kVideoQueueBytes;
-    const bool audioFull = !m_hasAudioDecoder || int(m_audioQueue.size()) >= kQueueDepth;
-    return videoFull && audioFull;
+    // Each queue is bounded on its own: when the pictures stop (a still
+    // image, filters that give none) or the sound has ended, the other kind
+    // must not pile up. The sound is bounded by its length, so that sound
+    // stored well ahead of its pictures still lets them be read.
+    const bool videoFull = m_hasVideoDecoder && (int(m_videoQueue.size()) >= kQueueDepth ||
+                                                 m_videoQueueBytes >= kVideoQueueBytes);
+    const bool audioFull = m_hasAudioDecoder && m_audioQueueUs >= kAudioQueueUs;
+    if (audioFull && VideoHeldBack())
+        return false; // the thread takes out what the decoder holds
+    return videoFull || audioFull;
+}
+
+bool TFFPushSource::VideoHeldBack() const
+{
+    // thread's own state: Throttled is asked on the streaming thread
+    return m_hasVideoDecoder && m_videoQueue.empty() && m_videoPending > 0 && !m_dropping;
+}
+
+void TFFPushSource::ClearAudioQueue()
+{
+    m_audioQueue.clear();
+    m_audioQueueUs = 0;
 }
 
 void TFFPushSource::PushVideo(TFFSamplePtr sample)
@@ -46,6 +69,10 @@ void TFFPushSource::PushVideo(TFFSamplePtr sample)
         std::lock_guard<std::mutex> lock(m_queueLock);
         if (m_seekGeneration != m_doneGeneration)
             return; // from before a seek that is still to be carried out
+        // a picture lasts until the next one: stored durations may be
+        // missing or wrong (a variable frame rate)
+        if (!m_videoQueue.empty() && sample->startUs > m_videoQueue.back()->startUs)
+            m_videoQueue.back()->stopUs = sample->startUs;
         m_videoQueueBytes += sample->size;
         m_videoQueue.push_back(std::move(sample));
     }
@@ -58,6 +85,7 @@ void TFFPushSource::PushAudio(TFFSamplePtr sample)
         std::lock_guard<std::mutex> lock(m_queueLock);
         if (m_seekGeneration != m_doneGeneration)
             return;
+        m_audioQueueUs += sample->stopUs - sample->startUs;
         m_audioQueue.push_back(std::move(sample));
     }
     m_queued.notify_all();
@@ -179,6 +207,7 @@ TFFSamplePtr TFFPushSource::TakeAudio()
             return nullptr;
         sample = std::move(m_audioQueue.front());
         m_audioQueue.pop_front();
+        m_audioQueueUs -= sample->stopUs - sample->startUs;
     }
     m_wake.notify_all();
     if (m_onAudioBuffer)
@@ -204,6 +233,12 @@ TFFSamplePtr TFFPushSource::WaitAudio(int timeoutMs)
     return TakeAudio();
 }
 
+int64_t TFFPushSource::NextVideoUs() const
+{
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    return m_videoQueue.empty() ? -1 : m_videoQueue.front()->startUs;
+}
+
 int TFFPushSource::QueuedVideo() const
 {
     std::lock_guard<std::mutex> lock(m_queueLock);
@@ -214,6 +249,12 @@ int TFFPushSource::QueuedAudio() const
 {
     std::lock_guard<std::mutex> lock(m_queueLock);
     return int(m_audioQueue.size());
+}
+
+int64_t TFFPushSource::QueuedAudioUs() const
+{
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    return m_audioQueueUs;
 }
 
 bool TFFPushSource::EndOfStream() const

@@ -3,6 +3,7 @@
 #include "preview/PushSource.h"
 
 #include "options/Persistent.h"
+#include "sources/StreamProtocol.h"
 
 #include <algorithm>
 
@@ -13,6 +14,8 @@ void TFFPushSource::EndOfFile()
     // what the decoders and filters still hold
     if (m_video) {
         DecodeVideo(nullptr);
+        if (m_dropping)
+            SendHeld(); // the last picture lies before the time asked for
         FlushFilters();
     }
     if (m_audio)
@@ -27,8 +30,10 @@ void TFFPushSource::EndOfFile()
             m_dropMode = TSeekMode::smAtOrAfter;
             RetrySeek(m_seekFileUs);
             return;
-        } else if (m_seekFileUs > 0) {
-            // the demuxer landed after the last picture
+        } else if (m_seekFileUs > 0 && m_lastDecodedUs < 0) {
+            // the demuxer landed after the last picture (none was decoded
+            // since the seek). When pictures were decoded and the filters
+            // gave none, reading again from earlier would give none either.
             RetrySeek(m_seekFileUs - NextBackoff());
             return;
         }
@@ -64,6 +69,7 @@ void TFFPushSource::PerformSeek(int64_t targetUs, TSeekMode mode)
     m_dropMode = mode;
     m_targetUs = targetUs;
     m_audioDropping = true;
+    m_audioTargetUs = targetUs;
     m_seekBackoffUs = 0;
     m_firstAfterSeek = true;
     m_lastDecodedUs = -1;
@@ -88,12 +94,57 @@ void TFFPushSource::RetrySeek(int64_t fileUs)
     // sound after the time may have been queued already
     m_audioDropping = true;
     std::lock_guard<std::mutex> queue(m_queueLock);
-    m_audioQueue.clear();
+    ClearAudioQueue();
+}
+
+void TFFPushSource::ResumeAfterInterrupt()
+{
+    // Read again from before where the queues stopped and drop what they
+    // already hold. While a seek's dropping is under way its targets stay.
+    if (AVIOContext* pb = m_format->pb) {
+        pb->eof_reached = 0;
+        pb->error = 0;
+    }
+    const int64_t loop = LoopOffsetUs();
+    if (m_video && !m_dropping) {
+        m_dropping = true;
+        m_dropMode = TSeekMode::smAtOrAfter;
+        m_targetUs = m_lastQueuedVideoUs + 1;
+        av_frame_unref(m_lastDropped.get());
+    }
+    if (m_audio && !m_audioDropping) {
+        m_audioDropping = true;
+        m_audioTargetUs = m_audioClockUs + loop;
+    }
+    int64_t fromUs = INT64_MAX;
+    if (m_video)
+        fromUs = std::min(fromUs, m_targetUs - loop);
+    if (m_audio)
+        fromUs = std::min(fromUs, m_audioTargetUs - loop);
+    if (fromUs == INT64_MAX)
+        fromUs = m_seekFileUs;
+    m_seekBackoffUs = 0;
+    m_firstAfterSeek = true;
+    m_lastDecodedUs = -1;
+    SeekFile(fromUs);
+    ResetDecoding();
 }
 
 void TFFPushSource::SeekFile(int64_t fileUs)
 {
-    fileUs = std::max<int64_t>(0, fileUs);
+    // only closing stops a seek: an interrupted one would leave the
+    // demuxer anywhere
+    m_seeking = true;
+    if (m_streamInput)
+        m_streamInput->SetStopFlag(&m_closing);
+    SeekFileAt(std::max<int64_t>(0, fileUs));
+    if (m_streamInput)
+        m_streamInput->SetStopFlag(&m_interrupt);
+    m_seeking = false;
+}
+
+void TFFPushSource::SeekFileAt(int64_t fileUs)
+{
     m_seekFileUs = fileUs;
     AVFormatContext* ctx = m_format.get();
     const int64_t ts = fileUs + m_startTimeUs;
@@ -140,12 +191,15 @@ void TFFPushSource::ResetDecoding()
         // a fresh sound decoder: a flushed one keeps state (AAC's noise
         // generator) that makes the samples after the seek differ from a
         // first reading of the same packets
-        if (av::CodecContextPtr fresh = NewDecoderContext(m_format->streams[m_audio->stream]))
+        if (av::CodecContextPtr fresh = NewDecoderContext(m_format->streams[m_audio->stream], m_logJob))
             m_audio->ctx = std::move(fresh);
         else
             avcodec_flush_buffers(m_audio->ctx.get());
     }
     m_swrInFormat = -1; // a new converter: no tail of the old position
+    m_videoPending = 0;
+    m_videoWaitKey = false;
+    av_frame_unref(m_held.get());
     m_videoClockUs = 0;
     m_audioClockUs = 0;
     if (m_video) {

@@ -37,11 +37,23 @@ void BlendSubtitleRect(uint8_t* picture, int width, int height, const AVSubtitle
     }
 }
 
+void TSubtitleQueue::Push(std::unique_ptr<TFFSubtitle> sub)
+{
+    const int64_t begin = sub->BeginUs();
+    for (auto& item : m_items)
+        if (item->BeginUs() <= begin)
+            item->endCapUs = std::min(item->endCapUs, begin);
+    if (sub->sub.num_rects > 0)
+        m_items.push_back(std::move(sub));
+}
+
 void TSubtitleQueue::Apply(TFFSample& picture)
 {
     while (!m_items.empty()) {
         const TFFSubtitle& sub = *m_items.front();
-        if (sub.EndUs() < picture.startUs) {
+        // a subtitle's own end is its last shown moment; one ended by a
+        // later event is gone when that event begins
+        if (sub.EndUs() < picture.startUs || sub.endCapUs <= picture.startUs) {
             m_items.pop_front(); // over before this picture: never shown again
             continue;
         }
@@ -59,8 +71,9 @@ void TFFPushSource::DecodeSubtitle(const AVPacket* pkt)
     int got = 0;
     if (avcodec_decode_subtitle2(m_subtitle->ctx.get(), &sub->sub, &got, const_cast<AVPacket*>(pkt)) < 0 || !got)
         return;
-    // text subtitles are not drawn here
-    if (sub->sub.format != 0 || sub->sub.num_rects == 0)
+    // text subtitles are not drawn here; bitmap events without rectangles
+    // end the subtitle shown before them
+    if (sub->sub.format != 0)
         return;
     const AVRational tb = Stream(AVMEDIA_TYPE_SUBTITLE)->time_base;
     const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;

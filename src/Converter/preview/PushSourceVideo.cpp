@@ -26,11 +26,26 @@ void TFFPushSource::DecodeVideo(const AVPacket* pkt)
 {
     AVCodecContext* dec = m_video->ctx.get();
     // a damaged packet is skipped: the decoder goes on with the next one
-    avcodec_send_packet(dec, pkt);
+    if (avcodec_send_packet(dec, pkt) >= 0 && pkt)
+        ++m_videoPending;
     while (m_video && avcodec_receive_frame(dec, m_decoded.get()) >= 0) {
+        m_videoPending = 0;
         FilterPicture(m_decoded.get());
         av_frame_unref(m_decoded.get());
     }
+    if (!pkt)
+        m_videoPending = 0;
+}
+
+void TFFPushSource::DrainVideoDecoder()
+{
+    // The decoder's threads hold pictures back until more come. When the
+    // sound has filled its queue and no picture is queued (one still
+    // picture under long sound), they are taken out now, and decoding
+    // starts again at the next keyframe.
+    DecodeVideo(nullptr);
+    avcodec_flush_buffers(m_video->ctx.get());
+    m_videoWaitKey = true;
 }
 
 void TFFPushSource::FilterPicture(AVFrame* frame)
@@ -65,9 +80,31 @@ void TFFPushSource::FilterPicture(AVFrame* frame)
         // pictures well before the time need no filtering: only the last
         // ones can come out of the filters at or after it
         const int64_t margin = (m_dropMode == TSeekMode::smBefore ? 3 : 2) * durationUs;
-        if (at + margin < m_targetUs)
+        if (at + margin < m_targetUs) {
+            // The durations may be wrong (a variable frame rate stored
+            // without them): the last one passed over may still be the
+            // picture just before the time, so it is kept until the next.
+            av_frame_unref(m_held.get());
+            av_frame_ref(m_held.get(), frame);
             return;
+        }
+        SendHeld();
     }
+    SendToFilters(frame);
+}
+
+void TFFPushSource::SendHeld()
+{
+    if (!m_held->buf[0])
+        return;
+    av::FramePtr held(av_frame_clone(m_held.get()));
+    av_frame_unref(m_held.get());
+    if (held)
+        SendToFilters(held.get());
+}
+
+void TFFPushSource::SendToFilters(AVFrame* frame)
+{
     if (frame->width != m_graphWidth || frame->height != m_graphHeight || frame->format != m_graphFormat) {
         m_graphWidth = frame->width;
         m_graphHeight = frame->height;
@@ -164,6 +201,8 @@ void TFFPushSource::QueuePicture(AVFrame* frame, int64_t startUs)
         durationUs = m_video->frameDurationUs;
     sample->startUs = startUs;
     sample->stopUs = startUs + durationUs;
+    sample->durationUs = durationUs;
+    m_lastQueuedVideoUs = startUs;
     m_outWidth = w;
     m_outHeight = h;
     PushVideo(std::move(sample));
