@@ -1,9 +1,11 @@
 #include "FramePreview.h"
 
 #include <QAudioSink>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSlider>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -11,48 +13,32 @@ namespace korvane {
 
 QString PreviewTimeText(int64_t us)
 {
-    const int64_t seconds = std::max<int64_t>(0, us) / 1000000;
-    return QString::asprintf("%02d:%02d:%02d", int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60));
+    const int64_t ms = std::max<int64_t>(0, us) / 1000;
+    const int64_t seconds = ms / 1000;
+    return QString::asprintf("%02d:%02d:%02d.%03d", int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60),
+                             int(ms % 1000));
 }
 
 TFramePreview::TFramePreview(QWidget* parent)
     : QWidget(parent), m_view(new TVideoView(this)), m_bar(new TTimeBar(this)), m_play(new QToolButton(this)),
       m_setStart(new QPushButton(QStringLiteral("Set Start"), this)),
       m_setEnd(new QPushButton(QStringLiteral("Set End"), this)), m_startLabel(new QLabel(this)),
-      m_endLabel(new QLabel(this)), m_positionLabel(new QLabel(this)), m_status(new QLabel(this))
+      m_endLabel(new QLabel(this)), m_selectionLabel(new QLabel(this)), m_positionLabel(new QLabel(this)),
+      m_status(new QLabel(this)), m_audioTrack(new QComboBox(this)), m_mute(new QToolButton(this)),
+      m_volumeSlider(new QSlider(Qt::Horizontal, this))
 {
     setFocusPolicy(Qt::StrongFocus);
-    for (QWidget* w : {static_cast<QWidget*>(m_play), static_cast<QWidget*>(m_setStart),
-                       static_cast<QWidget*>(m_setEnd)})
-        w->setFocusPolicy(Qt::NoFocus); // the pane keeps the keys
-    m_play->setAutoRaise(false);
-    m_play->setIconSize(QSize(16, 16));
-    m_status->setWordWrap(true);
-    m_status->setStyleSheet(QStringLiteral("color: #c0392b"));
-    m_status->hide();
-
-    auto* marks = new QHBoxLayout;
-    marks->addWidget(m_play);
-    marks->addSpacing(6);
-    marks->addWidget(m_setStart);
-    marks->addWidget(m_startLabel);
-    marks->addSpacing(6);
-    marks->addWidget(m_setEnd);
-    marks->addWidget(m_endLabel);
-    marks->addStretch(1);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_view, 1);
-    layout->addWidget(m_bar);
-    layout->addLayout(marks);
-    layout->addWidget(m_positionLabel);
-    layout->addWidget(m_status);
-
+    BuildControls();
     connect(m_play, &QToolButton::clicked, this, [this] { Play(); });
     connect(m_setStart, &QPushButton::clicked, this, [this] { SetStart(); });
     connect(m_setEnd, &QPushButton::clicked, this, [this] { SetEnd(); });
     connect(m_bar, &TTimeBar::SeekRequested, this, [this](int64_t us) { SeekTo(us); });
+    connect(m_bar, &TTimeBar::MarkDragged, this, [this](int mark, int64_t us) { MarkDragged(mark, us); });
+    connect(m_bar, &TTimeBar::MarkReleased, this, [this](int) { m_followReleased = true; });
     connect(m_view, &TVideoView::Clicked, this, [this] { setFocus(); });
+    connect(m_audioTrack, &QComboBox::activated, this, [this](int index) { SetAudioTrack(index); });
+    connect(m_mute, &QToolButton::clicked, this, [this] { SetMuted(!m_muted); });
+    connect(m_volumeSlider, &QSlider::valueChanged, this, [this](int value) { SetVolume(value); });
     m_tick.setTimerType(Qt::PreciseTimer);
     m_tick.setInterval(5);
     connect(&m_tick, &QTimer::timeout, this, [this] { Tick(); });
@@ -66,6 +52,56 @@ TFramePreview::TFramePreview(QWidget* parent)
     UpdatePlayButton();
     UpdateMarks();
     UpdatePositionText();
+    UpdateSoundControls();
+}
+
+void TFramePreview::BuildControls()
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{m_play, m_setStart, m_setEnd, m_audioTrack, m_mute,
+                                                     m_volumeSlider})
+        w->setFocusPolicy(Qt::NoFocus); // the pane keeps the keys
+    m_play->setAutoRaise(false);
+    m_play->setIconSize(QSize(16, 16));
+    m_mute->setIconSize(QSize(16, 16));
+    m_mute->setAutoRaise(true);
+    m_volumeSlider->setRange(0, 100);
+    m_volumeSlider->setValue(m_volume);
+    m_volumeSlider->setFixedWidth(80);
+    m_volumeSlider->setToolTip(QStringLiteral("Volume"));
+    m_audioTrack->setToolTip(QStringLiteral("Sound track"));
+    m_audioTrack->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_audioTrack->setMaximumWidth(220);
+    m_status->setWordWrap(true);
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_status->setStyleSheet(QStringLiteral("color: #c0392b"));
+    m_status->hide();
+    m_setStart->setToolTip(QStringLiteral("Mark the shown picture as the start (I); [ goes back to it"));
+    m_setEnd->setToolTip(QStringLiteral("Mark the shown picture as the last one converted (O); ] goes back to it"));
+
+    auto* marks = new QHBoxLayout;
+    marks->addWidget(m_play);
+    marks->addSpacing(6);
+    marks->addWidget(m_setStart);
+    marks->addWidget(m_startLabel);
+    marks->addSpacing(6);
+    marks->addWidget(m_setEnd);
+    marks->addWidget(m_endLabel);
+    marks->addStretch(1);
+    auto* info = new QHBoxLayout;
+    info->addWidget(m_positionLabel);
+    info->addSpacing(12);
+    info->addWidget(m_selectionLabel);
+    info->addStretch(1);
+    info->addWidget(m_audioTrack);
+    info->addWidget(m_mute);
+    info->addWidget(m_volumeSlider);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view, 1);
+    layout->addWidget(m_bar);
+    layout->addLayout(marks);
+    layout->addLayout(info);
+    layout->addWidget(m_status);
 }
 
 TFramePreview::~TFramePreview()
@@ -86,10 +122,16 @@ void TFramePreview::OpenSource(const QString& inputName)
     StopPreview();
     ShowStatus(QString());
     if (!m_player.OpenFile(inputName)) {
-        ShowStatus(QStringLiteral("can not open the file %1!").arg(inputName));
+        // the library's reason under the message
+        QString text = QStringLiteral("can not open the file %1!").arg(inputName);
+        if (!m_player.LastError().isEmpty())
+            text += QLatin1Char('\n') + m_player.LastError();
+        ShowStatus(text);
+        UpdateSoundControls();
         return;
     }
-    m_startMark = m_endMark = 0;
+    m_startMark = m_endMark = m_endWindowUs = 0;
+    m_followMark = -1;
     m_shownUs = 0;
     m_bar->SetDuration(m_player.DurationUs());
     m_bar->SetPosition(0);
@@ -101,6 +143,7 @@ void TFramePreview::OpenSource(const QString& inputName)
     m_tick.start();
     m_textTimer.start();
     UpdatePositionText();
+    UpdateSoundControls();
 }
 
 void TFramePreview::StopPreview()
@@ -117,7 +160,9 @@ void TFramePreview::StopPreview()
     m_bar->SetDuration(0);
     m_bar->SetPosition(0);
     // the marks stay: the dialog reads them after stopping the preview
+    m_followMark = -1;
     UpdatePositionText();
+    UpdateSoundControls();
 }
 
 void TFramePreview::SetVideoFilters(const QString& description)
@@ -132,6 +177,15 @@ void TFramePreview::SetVideoFilters(const QString& description)
 }
 
 
+void TFramePreview::SetDeinterlace(bool deinterlace)
+{
+    if (deinterlace == m_player.Deinterlace())
+        return;
+    m_player.SetDeinterlace(deinterlace);
+    if (m_player.Source() && m_player.HasVideo())
+        SeekTo(m_shownUs); // the same picture, deinterlaced or not
+}
+
 void TFramePreview::Tick()
 {
     TFFPushSource* source = m_player.Source();
@@ -141,6 +195,7 @@ void TFramePreview::Tick()
         if (TFFSamplePtr picture = source->TakeVideo()) {
             m_waitingFirst = false;
             Show(picture);
+            UpdatePositionText();
             m_clockBaseUs = picture->startUs;
             m_steady.restart();
             if (m_playing)
@@ -175,6 +230,15 @@ void TFramePreview::Show(TFFSamplePtr picture)
     m_shownUs = picture->startUs;
     m_view->SetPicture(std::move(picture));
     m_bar->SetPosition(m_shownUs);
+    if (m_followMark >= 0) {
+        // a mark dragged on the bar lands on the picture the drag shows
+        if (m_followMark == TTimeBar::mkStart)
+            SetStart();
+        else
+            SetEnd();
+        if (m_followReleased && !m_waitingFirst)
+            m_followMark = -1;
+    }
 }
 
 int64_t TFramePreview::PositionUs() const

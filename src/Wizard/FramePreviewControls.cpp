@@ -86,36 +86,17 @@ void TFramePreview::StepBack()
     m_waitingFirst = true;
 }
 
-void TFramePreview::SetStart()
+QIcon PaintedIcon(const QColor& colour, const std::function<void(QPainter&)>& paint)
 {
-    if (!m_player.Source())
-        return;
-    m_startMark = PositionUs();
-    if (m_endMark > 0 && m_endMark <= m_startMark)
-        m_endMark = 0; // an end before the start marks nothing
-    UpdateMarks();
-}
-
-void TFramePreview::SetEnd()
-{
-    if (!m_player.Source())
-        return;
-    m_endMark = PositionUs();
-    if (m_endMark <= m_startMark)
-        m_startMark = 0; // a start after the end marks nothing
-    UpdateMarks();
-}
-
-void TFramePreview::UpdateMarks()
-{
-    auto mark = [](int64_t us) {
-        return us > 0 ? TimeText(us / 1000000) : QStringLiteral("00:00:00");
-    };
-    m_startLabel->setText(QStringLiteral("Start[%1]").arg(mark(m_startMark)));
-    m_endLabel->setText(QStringLiteral("End[%1]").arg(mark(m_endMark)));
-    m_startLabel->setToolTip(QString::number(double(m_startMark) / 1e6, 'f', 3) + QStringLiteral(" s"));
-    m_endLabel->setToolTip(QString::number(double(m_endMark) / 1e6, 'f', 3) + QStringLiteral(" s"));
-    m_bar->SetSelection(m_startMark, m_endMark);
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(colour);
+    paint(p);
+    p.end();
+    return QIcon(pixmap);
 }
 
 namespace {
@@ -124,20 +105,15 @@ namespace {
 // reads on light and dark palettes alike.
 QIcon MediaIcon(bool pause, const QColor& colour)
 {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(colour);
-    if (pause) {
-        p.drawRect(QRectF(8, 6, 6, 20));
-        p.drawRect(QRectF(18, 6, 6, 20));
-    } else {
-        const QPointF triangle[] = {{9, 5}, {27, 16}, {9, 27}};
-        p.drawPolygon(triangle, 3);
-    }
-    return QIcon(pixmap);
+    return PaintedIcon(colour, [pause](QPainter& p) {
+        if (pause) {
+            p.drawRect(QRectF(8, 6, 6, 20));
+            p.drawRect(QRectF(18, 6, 6, 20));
+        } else {
+            const QPointF triangle[] = {{9, 5}, {27, 16}, {9, 27}};
+            p.drawPolygon(triangle, 3);
+        }
+    });
 }
 
 } // namespace
@@ -149,30 +125,57 @@ void TFramePreview::UpdatePlayButton()
     m_play->setEnabled(m_player.Source() != nullptr || m_playing);
 }
 
-void TFramePreview::UpdatePositionText()
-{
-    m_positionLabel->setText(QStringLiteral("Position: %1 Duration: %2")
-                                 .arg(PreviewTimeText(PositionUs()), PreviewTimeText(m_player.DurationUs())));
-    m_play->setEnabled(m_player.Source() != nullptr);
-    m_setStart->setEnabled(m_player.Source() != nullptr);
-    m_setEnd->setEnabled(m_player.Source() != nullptr);
-}
-
 void TFramePreview::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::PaletteChange) {
         UpdatePlayButton();
+        UpdateSoundControls();
+    }
     QWidget::changeEvent(event);
+}
+
+void TFramePreview::SeekBy(int64_t deltaUs)
+{
+    if (!m_player.Source())
+        return;
+    const int64_t duration = m_player.DurationUs();
+    const int64_t to = std::max<int64_t>(0, PositionUs() + deltaUs);
+    if (duration > 0 && to >= duration)
+        SeekToEnd();
+    else
+        SeekTo(to);
+}
+
+void TFramePreview::SeekToEnd()
+{
+    if (!m_player.Source())
+        return;
+    if (!m_player.HasVideo()) {
+        SeekTo(m_player.DurationUs());
+        return;
+    }
+    // the last picture: the one before the end of the playing time
+    Pause();
+    StopSound();
+    m_player.Seek(std::max<int64_t>(1, m_player.DurationUs()), TSeekMode::smBefore);
+    m_waitingFirst = true;
 }
 
 void TFramePreview::keyPressEvent(QKeyEvent* event)
 {
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
     switch (event->key()) {
     case Qt::Key_Space: Play(); break;
-    case Qt::Key_Left: StepBack(); break;
-    case Qt::Key_Right: StepForward(); break;
+    case Qt::Key_Left: shift ? SeekBy(-1000000) : StepBack(); break;
+    case Qt::Key_Right: shift ? SeekBy(1000000) : StepForward(); break;
+    case Qt::Key_PageUp: SeekBy(-10000000); break;
+    case Qt::Key_PageDown: SeekBy(10000000); break;
+    case Qt::Key_Home: SeekTo(0); break;
+    case Qt::Key_End: SeekToEnd(); break;
     case Qt::Key_I: SetStart(); break;
     case Qt::Key_O: SetEnd(); break;
+    case Qt::Key_BracketLeft: JumpToStart(); break;
+    case Qt::Key_BracketRight: JumpToEnd(); break;
     default: QWidget::keyPressEvent(event); return;
     }
     event->accept();
