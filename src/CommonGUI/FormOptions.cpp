@@ -123,15 +123,38 @@ void TFormOptions::ChooseFolder()
 void TFormOptions::accept()
 {
     TPerformanceOptions* perf = m_config->PerformanceOptions();
+    // the priority first: one the system refuses is reported with its
+    // reason, and the slider shows the one in effect
+    const int oldPriority = perf->ThreadPrority();
+    const int priority = m_priority->value();
+    QString refusal;
+    if (priority != oldPriority && !m_config->ApplyPriorityNow(priority, &refusal)) {
+        const int effective = TAVConfiguration::EffectivePriority();
+        ErrorBox(QStringLiteral("The priority \"%1\" could not be set: %2. The priority in effect is \"%3\".")
+                     .arg(TAVConfiguration::PriorityName(priority), refusal,
+                          TAVConfiguration::PriorityName(effective)));
+        m_priority->setValue(effective);
+        return;
+    }
+    const int oldThreads = perf->ThreadCount();
+    const QString oldFolder = m_config->OutputFolder();
+    const bool oldAlert = m_config->ShowAlert();
     perf->SetThreadCount(m_threads->currentIndex());
-    perf->SetThreadPrority(m_priority->value());
+    perf->SetThreadPrority(priority);
     m_config->SetOutputFolder(m_folder->text());
     m_config->SetShowAlert(m_showAlert->isChecked());
     try {
         m_config->Save();
     } catch (const EEngineError& e) {
-        // the values stay in the configuration; the dialog stays open so the
-        // user sees the save failed
+        // nothing of this dialog takes effect unless it was saved: the old
+        // values come back (Cancel then leaves them), the dialog stays open
+        // with the user's values so the save can be tried again
+        perf->SetThreadCount(oldThreads);
+        perf->SetThreadPrority(oldPriority);
+        m_config->SetOutputFolder(oldFolder);
+        m_config->SetShowAlert(oldAlert);
+        if (priority != oldPriority)
+            m_config->ApplyPriorityNow(oldPriority, nullptr);
         ErrorBox(QString::fromUtf8(e.what()));
         return;
     }
