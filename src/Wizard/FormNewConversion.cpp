@@ -5,6 +5,7 @@
 #include "FilterDialogs.h"
 #include "FilterListPage.h"
 #include "FormEditProfile.h"
+#include "OutputNaming.h"
 #include "PreviewPane.h"
 #include "ProfileCatalog.h"
 #include "options/Messages.h"
@@ -42,28 +43,6 @@ TWizardEnvironment& Environment()
 {
     static TWizardEnvironment environment;
     return environment;
-}
-
-// "name.avi" with ".mp4" gives "name.mp4"; the extension is what follows the
-// last dot of the file name (a name without one just gets the extension).
-QString ChangeFileExt(const QString& path, const QString& extension)
-{
-    const int slash = path.lastIndexOf('/');
-    const int dot = path.lastIndexOf('.');
-    return (dot > slash ? path.left(dot) : path) + extension;
-}
-
-QString JoinFolder(const QString& folder, const QString& name)
-{
-    if (folder.isEmpty()) return name;
-    return folder.endsWith('/') ? folder + name : folder + '/' + name;
-}
-
-QString SameFile(const QString& path)
-{
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
 }
 
 } // namespace
@@ -178,180 +157,6 @@ QLayout* TFormNewConversion::BuildButtons()
     buttons->addWidget(m_startButton);
     buttons->addWidget(m_cancelButton);
     return buttons;
-}
-
-QWidget* TFormNewConversion::BuildSourcePage()
-{
-    auto* page = new QWidget(this);
-    m_sourceTabs = new QTabWidget(page);
-    m_sourceTabs->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-
-    auto* fileTab = new QWidget(m_sourceTabs);
-    m_sourceEdit = new QLineEdit(fileTab);
-    m_sourceEdit->setObjectName("SourceFile");
-    m_sourceEdit->setPlaceholderText(tr("A media file, or several"));
-    auto* browse = new QToolButton(fileTab);
-    browse->setText(tr("..."));
-    browse->setToolTip(tr("Select Source File"));
-    auto* fileRow = new QHBoxLayout;
-    fileRow->addWidget(m_sourceEdit, 1);
-    fileRow->addWidget(browse);
-    auto* fileLayout = new QFormLayout(fileTab);
-    fileLayout->addRow(tr("Source File:"), fileRow);
-    m_sourceTabs->addTab(fileTab, tr("Video File"));
-    m_dvd = new TDvdSourceTab(m_sourceTabs);
-    m_sourceTabs->addTab(m_dvd, tr("Dvd"));
-
-    auto* profileBox = new QGroupBox(tr("Profile"), page);
-    m_categoryList = new QComboBox(profileBox);
-    m_categoryList->setObjectName("Category");
-    m_profileList = new QComboBox(profileBox);
-    m_profileList->setObjectName("Profile");
-    m_profileList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    m_profileList->setMinimumContentsLength(24);
-    m_editProfile = new QPushButton(tr("Edit"), profileBox);
-    m_profileInfo = new QLabel(profileBox);
-    m_profileInfo->setObjectName("ProfileInformation");
-    m_profileInfo->setTextFormat(Qt::PlainText);
-    m_profileInfo->setWordWrap(true);
-    m_profileInfo->setMinimumHeight(3 * m_profileInfo->fontMetrics().lineSpacing());
-    auto* profileRow = new QHBoxLayout;
-    profileRow->addWidget(m_profileList, 1);
-    profileRow->addWidget(m_editProfile);
-    auto* profileLayout = new QFormLayout(profileBox);
-    profileLayout->addRow(tr("Category:"), m_categoryList);
-    profileLayout->addRow(tr("Profile:"), profileRow);
-    profileLayout->addRow(m_profileInfo);
-
-    auto* outputBox = new QGroupBox(tr("Output"), page);
-    m_outputEdit = new QLineEdit(outputBox);
-    m_outputEdit->setObjectName("SaveTo");
-    m_categoryPicker = new TCategoryPicker(outputBox);
-    m_categoryPicker->setObjectName("HistoryCategory");
-    m_categoryPicker->setToolTip(tr("The history category the finished task goes into"));
-    m_categoryPicker->SetCategories(m_env.Categories);
-    auto* outputLayout = new QFormLayout(outputBox);
-    outputLayout->addRow(tr("Save to:"), m_outputEdit);
-    outputLayout->addRow(tr("History category:"), m_categoryPicker);
-
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_sourceTabs);
-    layout->addWidget(profileBox);
-    layout->addWidget(outputBox);
-    layout->addStretch();
-
-    connect(browse, &QToolButton::clicked, this, [this] {
-        const QStringList chosen = AskSourceFiles ? AskSourceFiles() : QStringList();
-        if (!chosen.isEmpty()) ChooseSourceFiles(chosen);
-    });
-    connect(m_sourceEdit, &QLineEdit::textEdited, this, &TFormNewConversion::SourceTextEdited);
-    connect(m_sourceTabs, &QTabWidget::currentChanged, this, &TFormNewConversion::SourceChanged);
-    connect(m_dvd, &TDvdSourceTab::SourceChanged, this, &TFormNewConversion::SourceChanged);
-    connect(m_dvd, &TDvdSourceTab::ScanningChanged, this, [this](bool scanning) {
-        if (scanning) m_preview->StopPreview();
-        UpdateReadiness();
-    });
-    connect(m_categoryList, &QComboBox::activated, this, &TFormNewConversion::SelectCategory);
-    connect(m_profileList, &QComboBox::activated, this, &TFormNewConversion::SelectProfile);
-    connect(m_editProfile, &QPushButton::clicked, this, &TFormNewConversion::EditCurrentProfile);
-    connect(m_outputEdit, &QLineEdit::textChanged, this, &TFormNewConversion::UpdateReadiness);
-    return page;
-}
-
-// ---- Source
-
-void TFormNewConversion::SelectSourceTab(TSourceTab tab)
-{
-    m_sourceTabs->setCurrentIndex(tab);
-}
-
-void TFormNewConversion::SetSources(const QStringList& paths)
-{
-    m_sources.clear();
-    for (const QString& p : paths)
-        if (!p.trimmed().isEmpty()) m_sources << p;
-    ShowSourcesInField();
-    SourceChanged();
-}
-
-bool TFormNewConversion::ChooseSourceFiles(const QStringList& paths)
-{
-    for (const QString& path : paths) {
-        if (!TAVProbe::IsUsableSource(path)) {
-            ErrorBox(tr("Invalid Video/Audio File"));
-            return false;
-        }
-    }
-    SelectSourceTab(tabFile);
-    SetSources(paths);
-    return true;
-}
-
-void TFormNewConversion::ShowSourcesInField()
-{
-    if (m_sources.size() <= 1) {
-        m_sourceEdit->setText(m_sources.value(0));
-        m_sourceEdit->setCursorPosition(m_sourceEdit->text().size());
-        return;
-    }
-    QStringList quoted;
-    for (const QString& s : m_sources)
-        quoted << '"' + s + '"';
-    m_sourceEdit->setText(quoted.join(' '));
-}
-
-void TFormNewConversion::SourceTextEdited(const QString& text)
-{
-    // Several files show as "a" "b"; anything else is one path.
-    m_sources.clear();
-    const QString t = text.trimmed();
-    if (t.startsWith('"')) {
-        for (const QString& part : t.split('"', Qt::SkipEmptyParts))
-            if (!part.trimmed().isEmpty()) m_sources << part;
-    } else if (!t.isEmpty()) {
-        m_sources << text;
-    }
-    SourceChanged();
-}
-
-bool TFormNewConversion::IsSourceReady() const
-{
-    if (m_sourceTabs->currentIndex() == tabDvd) return m_dvd->HasTitle();
-    if (m_sources.isEmpty()) return false;
-    for (const QString& s : m_sources)
-        if (!QFileInfo(s).isFile()) return false;
-    return true;
-}
-
-QString TFormNewConversion::OpenPreviewStream()
-{
-    try {
-        const dvd::TDvdSource source = m_dvd->OpenSource();
-        m_previewStreams << source.Handle;
-        return source.Name;
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
-void TFormNewConversion::SourceChanged()
-{
-    m_taskSource.clear();
-    if (m_taskStreamHandle) {
-        ReleaseStream(m_taskStreamHandle);
-        m_taskStreamHandle = 0;
-    }
-    const bool ready = IsSourceReady();
-    const bool dvd = m_sourceTabs->currentIndex() == tabDvd;
-    QString input;
-    if (ready) input = dvd ? OpenPreviewStream() : (m_sources.size() == 1 ? m_sources.first() : QString());
-    if (input.isEmpty())
-        m_preview->StopPreview();
-    else
-        m_preview->OpenSource(input);
-    if (ready) m_outputEdit->setText(DefaultOutputPath());
-    UpdateReadiness();
 }
 
 // ---- Profile
@@ -473,37 +278,16 @@ QString TFormNewConversion::DefaultOutputPath() const
 {
     const TAVProfile* profile = CurrentProfile();
     const QString extension = profile ? profile->GetExtension() : QString();
-    QString name;
-    if (m_sourceTabs->currentIndex() == tabDvd) {
-        if (!m_dvd->HasTitle()) return {};
-        name = dvd::DvdDefaultOutputName(m_dvd->Disc().VolumeLabel, m_dvd->TitleNumber()) + extension;
-    } else {
-        if (m_sources.isEmpty()) return {};
-        name = ChangeFileExt(QFileInfo(m_sources.first()).fileName(), extension);
-    }
-    return JoinFolder(m_targetFolder, name);
+    if (m_sourceTabs->currentIndex() == tabDvd) return DvdOutputPath(extension);
+    if (m_sources.isEmpty()) return {};
+    return FileOutputPath(m_targetFolder, m_sources.first(), extension);
 }
 
 QStringList TFormNewConversion::OutputPaths() const
 {
     const QString first = m_outputEdit->text().trimmed();
-    QStringList outputs{first};
-    if (m_sourceTabs->currentIndex() == tabDvd) return outputs;
-    const QFileInfo firstInfo(first);
-    const QString folder = firstInfo.path();
-    const QString extension = CurrentProfile() ? CurrentProfile()->GetExtension() : QString();
-    QSet<QString> taken{SameFile(first)};
-    for (int i = 1; i < m_sources.size(); ++i) {
-        // Two sources of the same name (from different folders) must not
-        // write one file: the later ones get "_2", "_3", ...
-        const QString base = QFileInfo(m_sources[i]).completeBaseName();
-        QString path = JoinFolder(folder, base + extension);
-        for (int n = 2; taken.contains(SameFile(path)); ++n)
-            path = JoinFolder(folder, QStringLiteral("%1_%2").arg(base).arg(n) + extension);
-        taken.insert(SameFile(path));
-        outputs << path;
-    }
-    return outputs;
+    if (m_sourceTabs->currentIndex() == tabDvd) return {first};
+    return BatchOutputPaths(first, m_sources, CurrentProfile() ? CurrentProfile()->GetExtension() : QString());
 }
 
 // ---- Pages and finishing
@@ -573,13 +357,7 @@ void TFormNewConversion::Finish()
     options->m_threadCount = configured > 0 ? configured : std::max(1, QThread::idealThreadCount());
     try {
         CurrentProfile()->Apply(options.get());
-        if (dvd && m_taskSource.isEmpty()) {
-            // The stream the task reads is opened now, so a disc that fails
-            // keeps the dialog open with its message.
-            const dvd::TDvdSource source = m_dvd->OpenSource();
-            m_taskSource = source.Name;
-            m_taskStreamHandle = source.Handle;
-        }
+        if (dvd) OpenTaskStream();
     } catch (const std::exception& e) {
         ErrorBox(QString::fromUtf8(e.what()));
         return;
@@ -610,15 +388,7 @@ std::vector<std::unique_ptr<TConversionSettings>> TFormNewConversion::GetConvers
     for (int i = 0; i < count; ++i) {
         auto settings = std::make_unique<TConversionSettings>();
         if (dvd) {
-            settings->SetSourceFile(m_taskSource);
-            settings->SetSourceType(TConversionSettings::stDvd);
-            settings->SetDvdDriver(m_dvd->Disc().Path);
-            settings->SetDvdTitle(m_dvd->TitleNumber());
-            settings->SetDvdChapter(m_dvd->FirstChapter());
-            settings->SetDvdThrough(m_dvd->LastChapter());
-            settings->SetDvdAngle(m_dvd->Angle());
-            settings->SetDvdVolume(m_dvd->Disc().VolumeLabel);
-            m_taskStreamHandle = 0; // the task owns it now
+            FillDvdSettings(settings.get());
         } else {
             settings->SetSourceFile(m_sources[i]);
             settings->SetSourceType(TConversionSettings::stFile);

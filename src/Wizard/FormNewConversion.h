@@ -151,7 +151,13 @@ private:
     // The output of each source: the chosen path for the first, the same
     // folder and extension under its own name for the others.
     QStringList OutputPaths() const;
+    // ---- DVD
     QString OpenPreviewStream();
+    // Opens the stream the task reads (once). Raises EEngineError.
+    void OpenTaskStream();
+    // The default output of the chosen title; empty without a title.
+    QString DvdOutputPath(const QString& extension) const;
+    void FillDvdSettings(TConversionSettings* settings);
 
     TWizardEnvironment m_env;
     std::unique_ptr<TAVProfileList> m_ownProfiles; // when none was given

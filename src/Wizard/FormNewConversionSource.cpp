@@ -1,0 +1,189 @@
+// The first page of the new conversion dialog and its file source: one or
+// several files typed, browsed or dropped.
+#include "FormNewConversion.h"
+
+#include "DvdSourceTab.h"
+#include "OutputNaming.h"
+#include "PreviewPane.h"
+#include "options/Messages.h"
+#include "sources/AVProbe.h"
+#include "sources/StreamProtocol.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace korvane {
+
+QWidget* TFormNewConversion::BuildSourcePage()
+{
+    auto* page = new QWidget(this);
+    m_sourceTabs = new QTabWidget(page);
+    m_sourceTabs->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+
+    auto* fileTab = new QWidget(m_sourceTabs);
+    m_sourceEdit = new QLineEdit(fileTab);
+    m_sourceEdit->setObjectName("SourceFile");
+    m_sourceEdit->setPlaceholderText(tr("A media file, or several"));
+    auto* browse = new QToolButton(fileTab);
+    browse->setText(tr("..."));
+    browse->setToolTip(tr("Select Source File"));
+    auto* fileRow = new QHBoxLayout;
+    fileRow->addWidget(m_sourceEdit, 1);
+    fileRow->addWidget(browse);
+    auto* fileLayout = new QFormLayout(fileTab);
+    fileLayout->addRow(tr("Source File:"), fileRow);
+    m_sourceTabs->addTab(fileTab, tr("Video File"));
+    m_dvd = new TDvdSourceTab(m_sourceTabs);
+    m_sourceTabs->addTab(m_dvd, tr("Dvd"));
+
+    auto* profileBox = new QGroupBox(tr("Profile"), page);
+    m_categoryList = new QComboBox(profileBox);
+    m_categoryList->setObjectName("Category");
+    m_profileList = new QComboBox(profileBox);
+    m_profileList->setObjectName("Profile");
+    m_profileList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_profileList->setMinimumContentsLength(24);
+    m_editProfile = new QPushButton(tr("Edit"), profileBox);
+    m_profileInfo = new QLabel(profileBox);
+    m_profileInfo->setObjectName("ProfileInformation");
+    m_profileInfo->setTextFormat(Qt::PlainText);
+    m_profileInfo->setWordWrap(true);
+    m_profileInfo->setMinimumHeight(3 * m_profileInfo->fontMetrics().lineSpacing());
+    auto* profileRow = new QHBoxLayout;
+    profileRow->addWidget(m_profileList, 1);
+    profileRow->addWidget(m_editProfile);
+    auto* profileLayout = new QFormLayout(profileBox);
+    profileLayout->addRow(tr("Category:"), m_categoryList);
+    profileLayout->addRow(tr("Profile:"), profileRow);
+    profileLayout->addRow(m_profileInfo);
+
+    auto* outputBox = new QGroupBox(tr("Output"), page);
+    m_outputEdit = new QLineEdit(outputBox);
+    m_outputEdit->setObjectName("SaveTo");
+    m_categoryPicker = new TCategoryPicker(outputBox);
+    m_categoryPicker->setObjectName("HistoryCategory");
+    m_categoryPicker->setToolTip(tr("The history category the finished task goes into"));
+    m_categoryPicker->SetCategories(m_env.Categories);
+    auto* outputLayout = new QFormLayout(outputBox);
+    outputLayout->addRow(tr("Save to:"), m_outputEdit);
+    outputLayout->addRow(tr("History category:"), m_categoryPicker);
+
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_sourceTabs);
+    layout->addWidget(profileBox);
+    layout->addWidget(outputBox);
+    layout->addStretch();
+
+    connect(browse, &QToolButton::clicked, this, [this] {
+        const QStringList chosen = AskSourceFiles ? AskSourceFiles() : QStringList();
+        if (!chosen.isEmpty()) ChooseSourceFiles(chosen);
+    });
+    connect(m_sourceEdit, &QLineEdit::textEdited, this, &TFormNewConversion::SourceTextEdited);
+    connect(m_sourceTabs, &QTabWidget::currentChanged, this, &TFormNewConversion::SourceChanged);
+    connect(m_dvd, &TDvdSourceTab::SourceChanged, this, &TFormNewConversion::SourceChanged);
+    connect(m_dvd, &TDvdSourceTab::ScanningChanged, this, [this](bool scanning) {
+        if (scanning) m_preview->StopPreview();
+        UpdateReadiness();
+    });
+    connect(m_categoryList, &QComboBox::activated, this, &TFormNewConversion::SelectCategory);
+    connect(m_profileList, &QComboBox::activated, this, &TFormNewConversion::SelectProfile);
+    connect(m_editProfile, &QPushButton::clicked, this, &TFormNewConversion::EditCurrentProfile);
+    connect(m_outputEdit, &QLineEdit::textChanged, this, &TFormNewConversion::UpdateReadiness);
+    return page;
+}
+
+// ---- Source
+
+void TFormNewConversion::SelectSourceTab(TSourceTab tab)
+{
+    m_sourceTabs->setCurrentIndex(tab);
+}
+
+void TFormNewConversion::SetSources(const QStringList& paths)
+{
+    m_sources.clear();
+    for (const QString& p : paths)
+        if (!p.trimmed().isEmpty()) m_sources << p;
+    ShowSourcesInField();
+    SourceChanged();
+}
+
+bool TFormNewConversion::ChooseSourceFiles(const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        if (!TAVProbe::IsUsableSource(path)) {
+            ErrorBox(tr("Invalid Video/Audio File"));
+            return false;
+        }
+    }
+    SelectSourceTab(tabFile);
+    SetSources(paths);
+    return true;
+}
+
+void TFormNewConversion::ShowSourcesInField()
+{
+    if (m_sources.size() <= 1) {
+        m_sourceEdit->setText(m_sources.value(0));
+        m_sourceEdit->setCursorPosition(m_sourceEdit->text().size());
+        return;
+    }
+    QStringList quoted;
+    for (const QString& s : m_sources)
+        quoted << '"' + s + '"';
+    m_sourceEdit->setText(quoted.join(' '));
+}
+
+void TFormNewConversion::SourceTextEdited(const QString& text)
+{
+    // Several files show as "a" "b"; anything else is one path.
+    m_sources.clear();
+    const QString t = text.trimmed();
+    if (t.startsWith('"')) {
+        for (const QString& part : t.split('"', Qt::SkipEmptyParts))
+            if (!part.trimmed().isEmpty()) m_sources << part;
+    } else if (!t.isEmpty()) {
+        m_sources << text;
+    }
+    SourceChanged();
+}
+
+bool TFormNewConversion::IsSourceReady() const
+{
+    if (m_sourceTabs->currentIndex() == tabDvd) return m_dvd->HasTitle();
+    if (m_sources.isEmpty()) return false;
+    for (const QString& s : m_sources)
+        if (!QFileInfo(s).isFile()) return false;
+    return true;
+}
+
+void TFormNewConversion::SourceChanged()
+{
+    m_taskSource.clear();
+    if (m_taskStreamHandle) {
+        ReleaseStream(m_taskStreamHandle);
+        m_taskStreamHandle = 0;
+    }
+    const bool ready = IsSourceReady();
+    const bool dvd = m_sourceTabs->currentIndex() == tabDvd;
+    QString input;
+    if (ready) input = dvd ? OpenPreviewStream() : (m_sources.size() == 1 ? m_sources.first() : QString());
+    if (input.isEmpty())
+        m_preview->StopPreview();
+    else
+        m_preview->OpenSource(input);
+    if (ready) m_outputEdit->setText(DefaultOutputPath());
+    UpdateReadiness();
+}
+
+} // namespace korvane
