@@ -7,6 +7,8 @@
 #include "profiles/AVProfile.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QLabel>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QListWidget>
@@ -42,10 +44,26 @@ TFormEditProfile::TFormEditProfile(TAVProfileList* profiles, QString storePath, 
     m_newVideo = add(QStyle::SP_FileIcon, tr("New Video Profile"));
     m_delete = add(QStyle::SP_TrashIcon, tr("Delete Profile"));
     m_save = add(QStyle::SP_DialogSaveButton, tr("Save and Exit"));
+    const std::pair<QAction*, QKeySequence> keys[] = {{m_newAudio, QKeySequence(tr("Ctrl+Shift+N"))},
+                                                      {m_newVideo, QKeySequence::New},
+                                                      {m_delete, QKeySequence::Delete},
+                                                      {m_save, QKeySequence::Save}};
+    for (const auto& [action, key] : keys) {
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        addAction(action);
+        action->setToolTip(QStringLiteral("%1 (%2)").arg(action->text(), key.toString(QKeySequence::NativeText)));
+    }
 
     m_profiles = new QListWidget(this);
     m_profiles->setObjectName("Profiles");
     m_frame = new TFrameProfile(this);
+    m_problem = new QLabel(this);
+    m_problem->setObjectName("Problem");
+    m_problem->setWordWrap(true);
+    QPalette warning = m_problem->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xd0, 0x30, 0x30));
+    m_problem->setPalette(warning);
 
     auto* right = new QWidget(this);
     auto* rightLayout = new QVBoxLayout(right);
@@ -53,6 +71,7 @@ TFormEditProfile::TFormEditProfile(TAVProfileList* profiles, QString storePath, 
     rightLayout->addWidget(toolbar);
     rightLayout->addWidget(m_profiles, 1);
     rightLayout->addWidget(m_frame);
+    rightLayout->addWidget(m_problem);
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(m_categories);
     layout->addWidget(right, 1);
@@ -149,12 +168,25 @@ void TFormEditProfile::AddNewProfile(TAVProfile* profile, const QString& descrip
 
 void TFormEditProfile::NewAudioProfile()
 {
-    AddNewProfile(new TAVCustomAudioProfile(m_list), tr("New Audio Profile"));
+    // A new profile starts out able to convert: a file type, a sample rate.
+    auto* profile = new TAVCustomAudioProfile(m_list);
+    profile->SetExtension(QStringLiteral(".m4a"));
+    profile->SetSampleRate(44100);
+    profile->SetAudioChannels(TAVCustomAudioProfile::stereo2);
+    profile->SetAudioBitrate(128);
+    AddNewProfile(profile, tr("New Audio Profile"));
 }
 
 void TFormEditProfile::NewVideoProfile()
 {
-    AddNewProfile(new TAVCustomVideoProfile(m_list), tr("New Video Profile"));
+    auto* profile = new TAVCustomVideoProfile(m_list);
+    profile->SetExtension(QStringLiteral(".mp4"));
+    profile->SetSampleRate(44100);
+    profile->SetAudioChannels(TAVCustomAudioProfile::stereo2);
+    profile->SetAudioBitrate(128);
+    profile->SetVideoEncoder(TAVCustomVideoProfile::MPEG4);
+    profile->SetVideoBitrate(1000);
+    AddNewProfile(profile, tr("New Video Profile"));
 }
 
 void TFormEditProfile::DeleteProfile()
@@ -178,8 +210,42 @@ void TFormEditProfile::DeleteProfile()
     UpdateActions();
 }
 
+bool TFormEditProfile::CheckProfiles()
+{
+    QMap<QString, TAVProfile*> described;
+    for (int i = 0; i < m_list->Count(); ++i) {
+        auto* profile = qobject_cast<TAVCustomAudioProfile*>(m_list->Items(i));
+        if (!profile) continue;
+        const QString description = profile->Description().trimmed();
+        QString problem;
+        QWidget* field = nullptr;
+        if (description.isEmpty()) {
+            problem = tr("The profile needs a description.");
+            field = m_frame->DescriptionEdit();
+        } else if (described.contains(description.toLower())) {
+            problem = tr("Another profile is already called \"%1\".").arg(description);
+            field = m_frame->DescriptionEdit();
+        } else if (profile->GetExtension().trimmed().isEmpty() || profile->GetExtension().trimmed() == u".") {
+            problem = tr("The profile needs a file extension.");
+            field = m_frame->findChild<QWidget*>("FileExtension");
+        } else if (profile->SampleRate() < 0) { // 0 keeps the source's rate
+            problem = tr("Choose a sample rate.");
+            field = m_frame->findChild<QWidget*>("SampleRate");
+        }
+        described.insert(description.toLower(), profile);
+        if (problem.isEmpty()) continue;
+        OpenProfile(profile);
+        m_problem->setText(problem);
+        if (field) field->setFocus();
+        return false;
+    }
+    m_problem->clear();
+    return true;
+}
+
 void TFormEditProfile::SaveAndExit()
 {
+    if (!CheckProfiles()) return;
     try {
         SaveProfiles(m_list, m_storePath);
     } catch (const std::exception& e) {
