@@ -7,6 +7,7 @@
 
 #include "CategoryPicker.h"
 #include "ConversionSettings.h"
+#include "OutputNaming.h"
 #include "profiles/AVProfile.h"
 
 #include <QDialog>
@@ -49,13 +50,18 @@ struct TWizardEnvironment
 void SetWizardEnvironment(const TWizardEnvironment& environment);
 // The history categories the picker offers (the root alone by default).
 void SetNewConversionCategories(const std::vector<TCategoryEntry>& categories);
+// Where RunNewConversion remembers the last category, profile and output
+// folder between runs; empty (the default): nothing is remembered.
+void SetNewConversionChoicesFile(const QString& file);
 
 // Runs the dialog modally with sources already filled in (may be empty). On
 // "Start Convert" one settings object per source: the same profile, filters
 // and output folder, each output named after its source; the preview and its
-// marks only apply to a single source. Empty when cancelled.
-std::vector<std::unique_ptr<TConversionSettings>> RunNewConversion(QWidget* parent,
-                                                                   const QStringList& sources);
+// marks only apply to a single source. Empty when cancelled. taskTargets: the
+// outputs of the tasks that exist (converting or in the history), which the
+// dialog never proposes.
+std::vector<std::unique_ptr<TConversionSettings>> RunNewConversion(QWidget* parent, const QStringList& sources,
+                                                                   const QStringList& taskTargets = {});
 
 class TFormNewConversion : public QDialog
 {
@@ -95,10 +101,23 @@ public:
     void EditCurrentProfile();
 
     // ---- Output
+    // The outputs of the existing tasks: never proposed, and a typed one is
+    // asked about as an existing file is.
+    void SetTaskTargets(const QStringList& targets);
     QString OutputPath() const;
+    // A path the user chose (typed or browsed): kept when the source tab or
+    // the category changes; a profile only changes its extension.
     void SetOutputPath(const QString& path);
+    // The outputs Start would write, one per source.
+    QStringList OutputPaths() const;
+    // Asks for the output file; empty when cancelled. Replaced by tests.
+    std::function<QString(const QString& current)> AskOutputPath;
     QString TargetFolder() const { return m_targetFolder; }
     TCategoryPicker* CategoryPicker() const { return m_categoryPicker; }
+
+    // Shows the category, profile and output folder stored in file by the
+    // last Start, and stores them there at each Start.
+    void RememberChoicesIn(const QString& file);
 
     // ---- Pages and buttons
     bool IsReady() const;
@@ -126,6 +145,19 @@ public:
     QPushButton* EditProfileButton() const { return m_editProfile; }
     QLineEdit* SourceEdit() const { return m_sourceEdit; }
     QLabel* ProfileInformation() const { return m_profileInfo; }
+    // The size the outputs will have, about: the profile's bit rates times
+    // the sources' playing time, or the sources' size when the profile sets
+    // no bit rate. -1 while unknown (no source, durations still being read,
+    // a profile without rates).
+    int64_t EstimatedBytes() const;
+    QLabel* EstimateLabel() const { return m_estimate; }
+    // In a batch, the names the other sources' outputs get.
+    QLabel* BatchOutputsLabel() const { return m_batchOutputs; }
+
+    // Why Start is disabled; empty when it is enabled.
+    QString StartBlockedReason() const;
+    QLabel* StartReasonLabel() const { return m_startReason; }
+    QToolButton* OutputBrowseButton() const { return m_outputBrowse; }
 
     // Replaced by tests: the file dialog and the profile editor.
     std::function<QStringList()> AskSourceFiles;
@@ -144,17 +176,24 @@ private:
     void SourceTextEdited(const QString& text);
     void ShowSourcesInField();
     void ShowProfileInformation();
+    // Reads the sources' playing time on a worker, then shows the estimate.
+    void ReadDurations();
+    void ShowEstimate();
     void RefillProfiles(TAVProfile* select);
     // The output of the first source in the target folder, with the
     // profile's extension; empty when there is no ready source.
     QString DefaultOutputPath() const;
-    // The output of each source: the chosen path for the first, the same
-    // folder and extension under its own name for the others.
-    QStringList OutputPaths() const;
+    // Where outputs are proposed: the folder of a chosen output, else the
+    // configured one.
+    QString OutputFolder() const;
+    // Shows a proposed output (not one the user chose).
+    void ProposeOutput(const QString& path);
+    // Asks about each output that is a file or another task's output; false
+    // when the user keeps one of them (the default answer).
+    bool ConfirmOutputs(const QStringList& outputs);
     // ---- DVD
     QString OpenPreviewStream();
-    // Opens the stream the task reads (once). Raises EEngineError.
-    void OpenTaskStream();
+    void StoreChoices(const QString& firstOutput) const;
     // The default output of the chosen title; empty without a title.
     QString DvdOutputPath(const QString& extension) const;
     void FillDvdSettings(TConversionSettings* settings);
@@ -162,6 +201,9 @@ private:
     TWizardEnvironment m_env;
     std::unique_ptr<TAVProfileList> m_ownProfiles; // when none was given
     QString m_targetFolder;
+    QString m_choicesFile;
+    TTakenTargets m_taken;
+    bool m_outputChosen = false; // the user typed or browsed the output
     QStringList m_sources;
     std::unique_ptr<TAVConvertOptions> m_options;      // the private options
     std::unique_ptr<TAVConvertOptions> m_finalOptions; // prepared by Finish
@@ -180,7 +222,13 @@ private:
     QComboBox* m_profileList;
     QPushButton* m_editProfile;
     QLabel* m_profileInfo;
+    QLabel* m_estimate;
+    int64_t m_sourcesDurationUs = -1; // of the file sources; -1 unknown
+    int m_durationRead = 0;           // number of the reading awaited
     QLineEdit* m_outputEdit;
+    QToolButton* m_outputBrowse;
+    QLabel* m_batchOutputs;
+    QLabel* m_startReason;
     TCategoryPicker* m_categoryPicker;
     TFilterListPage* m_filterPage;
     QPushButton* m_filterButton;

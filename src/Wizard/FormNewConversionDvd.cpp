@@ -12,6 +12,11 @@ namespace korvane {
 
 QString TFormNewConversion::OpenPreviewStream()
 {
+    // A stream opened for an earlier choice that the pane never took holds
+    // the disc open: it goes now, not when the dialog closes.
+    for (int handle : m_previewStreams)
+        ReleaseStream(handle);
+    m_previewStreams.clear();
     try {
         const dvd::TDvdSource source = m_dvd->OpenSource();
         m_previewStreams << source.Handle;
@@ -19,16 +24,6 @@ QString TFormNewConversion::OpenPreviewStream()
     } catch (const std::exception&) {
         return {};
     }
-}
-
-void TFormNewConversion::OpenTaskStream()
-{
-    // The stream the task reads is opened at Start, so a disc that fails
-    // keeps the dialog open with its message.
-    if (!m_taskSource.isEmpty()) return;
-    const dvd::TDvdSource source = m_dvd->OpenSource();
-    m_taskSource = source.Name;
-    m_taskStreamHandle = source.Handle;
 }
 
 QString TFormNewConversion::DvdOutputPath(const QString& extension) const

@@ -10,6 +10,7 @@
 #include "sources/StreamProtocol.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -65,6 +66,9 @@ QWidget* TFormNewConversion::BuildSourcePage()
     profileLayout->addRow(tr("Category:"), m_categoryList);
     profileLayout->addRow(tr("Profile:"), profileRow);
     profileLayout->addRow(m_profileInfo);
+    m_estimate = new QLabel(profileBox);
+    m_estimate->setObjectName("EstimatedSize");
+    profileLayout->addRow(m_estimate);
 
     auto* outputBox = new QGroupBox(tr("Output"), page);
     m_outputEdit = new QLineEdit(outputBox);
@@ -73,8 +77,20 @@ QWidget* TFormNewConversion::BuildSourcePage()
     m_categoryPicker->setObjectName("HistoryCategory");
     m_categoryPicker->setToolTip(tr("The history category the finished task goes into"));
     m_categoryPicker->SetCategories(m_env.Categories);
+    m_outputBrowse = new QToolButton(outputBox);
+    m_outputBrowse->setObjectName("BrowseSaveTo");
+    m_outputBrowse->setText(tr("..."));
+    m_outputBrowse->setToolTip(tr("Choose where to save the output"));
+    auto* outputRow = new QHBoxLayout;
+    outputRow->addWidget(m_outputEdit, 1);
+    outputRow->addWidget(m_outputBrowse);
+    m_batchOutputs = new QLabel(outputBox);
+    m_batchOutputs->setObjectName("BatchOutputs");
+    m_batchOutputs->setWordWrap(true);
+    m_batchOutputs->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* outputLayout = new QFormLayout(outputBox);
-    outputLayout->addRow(tr("Save to:"), m_outputEdit);
+    outputLayout->addRow(tr("Save to:"), outputRow);
+    outputLayout->addRow(QString(), m_batchOutputs);
     outputLayout->addRow(tr("History category:"), m_categoryPicker);
 
     auto* layout = new QVBoxLayout(page);
@@ -89,7 +105,12 @@ QWidget* TFormNewConversion::BuildSourcePage()
         if (!chosen.isEmpty()) ChooseSourceFiles(chosen);
     });
     connect(m_sourceEdit, &QLineEdit::textEdited, this, &TFormNewConversion::SourceTextEdited);
-    connect(m_sourceTabs, &QTabWidget::currentChanged, this, &TFormNewConversion::SourceChanged);
+    connect(m_sourceTabs, &QTabWidget::currentChanged, this, [this](int tab) {
+        // The drives are listed when the tab is first shown (listing may
+        // pull a drive's tray in), on a worker.
+        if (tab == tabDvd && !m_dvd->HasListedDrives() && !m_dvd->IsListingDrives()) m_dvd->RefreshDrives(false);
+        SourceChanged();
+    });
     connect(m_dvd, &TDvdSourceTab::SourceChanged, this, &TFormNewConversion::SourceChanged);
     connect(m_dvd, &TDvdSourceTab::ScanningChanged, this, [this](bool scanning) {
         if (scanning) m_preview->StopPreview();
@@ -99,6 +120,11 @@ QWidget* TFormNewConversion::BuildSourcePage()
     connect(m_profileList, &QComboBox::activated, this, &TFormNewConversion::SelectProfile);
     connect(m_editProfile, &QPushButton::clicked, this, &TFormNewConversion::EditCurrentProfile);
     connect(m_outputEdit, &QLineEdit::textChanged, this, &TFormNewConversion::UpdateReadiness);
+    connect(m_outputEdit, &QLineEdit::textEdited, this, [this] { m_outputChosen = true; });
+    connect(m_outputBrowse, &QToolButton::clicked, this, [this] {
+        const QString chosen = AskOutputPath ? AskOutputPath(m_outputEdit->text().trimmed()) : QString();
+        if (!chosen.isEmpty()) SetOutputPath(chosen);
+    });
     return page;
 }
 
@@ -116,18 +142,25 @@ void TFormNewConversion::SetSources(const QStringList& paths)
         if (!p.trimmed().isEmpty()) m_sources << p;
     ShowSourcesInField();
     SourceChanged();
+    // New files named after themselves, in the folder the user chose.
+    if (m_outputChosen && IsSourceReady()) m_outputEdit->setText(DefaultOutputPath());
 }
 
 bool TFormNewConversion::ChooseSourceFiles(const QStringList& paths)
 {
-    for (const QString& path : paths) {
-        if (!TAVProbe::IsUsableSource(path)) {
-            ErrorBox(tr("Invalid Video/Audio File"));
-            return false;
-        }
+    // A file that is not media is named and left out; the others are taken.
+    QStringList usable, refused;
+    for (const QString& path : paths)
+        (TAVProbe::IsUsableSource(path) ? usable : refused) << path;
+    if (!refused.isEmpty()) {
+        QStringList names;
+        for (const QString& path : refused)
+            names << QDir::toNativeSeparators(path);
+        ErrorBox(tr("Invalid Video/Audio File: %1").arg(names.join(QStringLiteral(", "))));
     }
+    if (usable.isEmpty()) return false;
     SelectSourceTab(tabFile);
-    SetSources(paths);
+    SetSources(usable);
     return true;
 }
 
@@ -182,7 +215,9 @@ void TFormNewConversion::SourceChanged()
         m_preview->StopPreview();
     else
         m_preview->OpenSource(input);
-    if (ready) m_outputEdit->setText(DefaultOutputPath());
+    ReadDurations();
+    // A path the user chose stays, whichever tab is shown.
+    if (ready && !m_outputChosen) ProposeOutput(DefaultOutputPath());
     UpdateReadiness();
 }
 

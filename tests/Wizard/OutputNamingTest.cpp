@@ -25,10 +25,10 @@ TEST(OutputNaming, BatchOutputsShareTheFirstFolderAndNeverCollide)
 {
     const QStringList sources{"/one/a.avi", "/two/a.mkv", "/two/clip.mov", "/three/a.wmv"};
     const QStringList outputs = BatchOutputPaths("/out/first.mp4", sources, ".mp4");
-    EXPECT_EQ(outputs, (QStringList{"/out/first.mp4", "/out/a.mp4", "/out/clip.mp4", "/out/a_2.mp4"}));
+    EXPECT_EQ(outputs, (QStringList{"/out/first.mp4", "/out/a.mp4", "/out/clip.mp4", "/out/a (2).mp4"}));
     // The first source's typed name counts as taken too.
     EXPECT_EQ(BatchOutputPaths("/out/a.mp4", {"/x/a.avi", "/y/a.avi"}, ".mp4"),
-              (QStringList{"/out/a.mp4", "/out/a_2.mp4"}));
+              (QStringList{"/out/a.mp4", "/out/a (2).mp4"}));
     EXPECT_EQ(BatchOutputPaths("/out/a.mp4", {"/x/a.avi"}, ".mp4"), QStringList{"/out/a.mp4"});
 }
 
