@@ -82,6 +82,17 @@ TFormNewConversion* DvdPage()
     return form;
 }
 
+// Nothing chosen yet: Start is disabled and the line beside it says why.
+TFormNewConversion* EmptyPage()
+{
+    auto* form = new TFormNewConversion(ShotEnvironment());
+    form->SelectProfileByDescription("MPEG4-AVC(*.mp4)");
+    form->UpdateReadiness();
+    return form;
+}
+
+shots::Register empty(
+    "new-conversion-empty", [] { return EmptyPage(); }, 300);
 shots::Register source(
     "new-conversion", [] { return SourcePage(); }, 600);
 shots::Register dvd(
