@@ -123,6 +123,7 @@ TFormNewConversion::TFormNewConversion(const TWizardEnvironment& environment, IP
     layout->addLayout(BuildButtons());
 
     AskSourceFiles = [this] { return QFileDialog::getOpenFileNames(this, tr("Select Source File")); };
+    AskSourceFolder = [this] { return QFileDialog::getExistingDirectory(this, tr("Add Folder")); };
     // Replacing an existing file is asked by the dialog itself, with keeping
     // it as the default answer.
     AskOutputPath = [this](const QString& current) {
@@ -433,7 +434,9 @@ QStringList TFormNewConversion::OutputPaths() const
 
 bool TFormNewConversion::IsReady() const
 {
-    return IsSourceReady() && !m_outputEdit->text().trimmed().isEmpty() && CurrentProfile() != nullptr;
+    // a folder still being read would leave its files out
+    const bool reading = m_sourceTabs->currentIndex() == tabFile && m_readingFolders > 0;
+    return !reading && IsSourceReady() && !m_outputEdit->text().trimmed().isEmpty() && CurrentProfile() != nullptr;
 }
 
 QString TFormNewConversion::StartBlockedReason() const
@@ -443,6 +446,7 @@ QString TFormNewConversion::StartBlockedReason() const
         if (m_dvd->IsChecking()) return tr("Checking the disc...");
         if (!m_dvd->HasTitle()) return tr("Choose a disc and a title.");
     } else {
+        if (m_readingFolders > 0) return tr("Reading the folder...");
         if (m_sources.isEmpty()) return tr("Choose a source file.");
         for (const QString& s : m_sources)
             if (!QFileInfo(s).isFile())
@@ -628,10 +632,19 @@ void TFormNewConversion::dragEnterEvent(QDragEnterEvent* event)
 
 void TFormNewConversion::dropEvent(QDropEvent* event)
 {
-    QStringList paths;
+    // Dropped files replace the sources; dropped folders add their media
+    // files to them.
+    QStringList files, folders;
     for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile()) paths << url.toLocalFile();
-    if (!paths.isEmpty() && ChooseSourceFiles(paths)) event->acceptProposedAction();
+        if (url.isLocalFile()) (QFileInfo(url.toLocalFile()).isDir() ? folders : files) << url.toLocalFile();
+    if (folders.isEmpty()) {
+        if (!files.isEmpty() && ChooseSourceFiles(files)) event->acceptProposedAction();
+        return;
+    }
+    if (!files.isEmpty()) AddSourceFiles(files);
+    for (const QString& folder : folders)
+        AddSourceFolder(folder);
+    event->acceptProposedAction();
 }
 
 // ---- Running it

@@ -21,6 +21,7 @@ class QComboBox;
 class QLabel;
 class QLayout;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 class QStackedWidget;
 class QTabWidget;
@@ -84,6 +85,16 @@ public:
     // previous source stays. True when taken.
     bool ChooseSourceFiles(const QStringList& paths);
     QStringList Sources() const { return m_sources; }
+    // Adds files to the batch (probed here; one that is not media is named
+    // and left out), or the media files of a folder and its sub-folders,
+    // probed on a worker; Start waits for it.
+    void AddSourceFiles(const QStringList& paths);
+    void AddSourceFolder(const QString& folder);
+    bool IsReadingFolders() const { return m_readingFolders > 0; }
+    // Removes the sources selected in the list.
+    void RemoveSelectedSources();
+    QListWidget* SourceList() const { return m_sourceList; }
+    QPushButton* RemoveSourcesButton() const { return m_removeSources; }
     void SelectSourceTab(TSourceTab tab);
     TDvdSourceTab* DvdTab() const { return m_dvd; }
     // A file tab whose files all exist, or a DVD tab with a title chosen.
@@ -161,6 +172,7 @@ public:
 
     // Replaced by tests: the file dialog and the profile editor.
     std::function<QStringList()> AskSourceFiles;
+    std::function<QString()> AskSourceFolder;
     std::function<TAVProfile*(TAVProfile* profile)> RunProfileEditor;
 
     void done(int result) override;
@@ -171,6 +183,9 @@ protected:
 
 private:
     QWidget* BuildSourcePage();
+    QWidget* BuildFileTab();
+    // Appends the paths not yet among the sources.
+    void AddSources(const QStringList& paths);
     QLayout* BuildButtons();
     void SourceChanged();
     void SourceTextEdited(const QString& text);
@@ -217,6 +232,9 @@ private:
     QLabel* m_pageTitle;
     QTabWidget* m_sourceTabs;
     QLineEdit* m_sourceEdit;
+    QListWidget* m_sourceList;
+    QPushButton* m_removeSources;
+    int m_readingFolders = 0;
     TDvdSourceTab* m_dvd;
     QComboBox* m_categoryList;
     QComboBox* m_profileList;

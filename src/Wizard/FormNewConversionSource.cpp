@@ -3,6 +3,7 @@
 #include "FormNewConversion.h"
 
 #include "DvdSourceTab.h"
+#include "MediaFolder.h"
 #include "OutputNaming.h"
 #include "PreviewPane.h"
 #include "options/Messages.h"
@@ -17,6 +18,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QSet>
+#include <QThread>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QToolButton>
@@ -24,13 +28,9 @@
 
 namespace korvane {
 
-QWidget* TFormNewConversion::BuildSourcePage()
+QWidget* TFormNewConversion::BuildFileTab()
 {
-    auto* page = new QWidget(this);
-    m_sourceTabs = new QTabWidget(page);
-    m_sourceTabs->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-
-    auto* fileTab = new QWidget(m_sourceTabs);
+    auto* fileTab = new QWidget(this);
     m_sourceEdit = new QLineEdit(fileTab);
     m_sourceEdit->setObjectName("SourceFile");
     m_sourceEdit->setPlaceholderText(tr("A media file, or several"));
@@ -42,8 +42,53 @@ QWidget* TFormNewConversion::BuildSourcePage()
     fileRow->addWidget(browse);
     auto* fileLayout = new QFormLayout(fileTab);
     fileLayout->addRow(tr("Source File:"), fileRow);
-    m_sourceTabs->addTab(fileTab, tr("Video File"));
+    // A batch: the sources in a list, added by file or by folder.
+    m_sourceList = new QListWidget(fileTab);
+    m_sourceList->setObjectName("Sources");
+    m_sourceList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_sourceList->setMinimumHeight(3 * m_sourceList->fontMetrics().lineSpacing());
+    auto* addFiles = new QPushButton(tr("Add Files..."), fileTab);
+    auto* addFolder = new QPushButton(tr("Add Folder..."), fileTab);
+    addFolder->setToolTip(tr("Adds the media files of a folder and its sub-folders"));
+    m_removeSources = new QPushButton(tr("Remove"), fileTab);
+    auto* listButtons = new QVBoxLayout;
+    listButtons->addWidget(addFiles);
+    listButtons->addWidget(addFolder);
+    listButtons->addWidget(m_removeSources);
+    listButtons->addStretch();
+    auto* listRow = new QHBoxLayout;
+    listRow->addWidget(m_sourceList, 1);
+    listRow->addLayout(listButtons);
+    fileLayout->addRow(listRow);
+
+    connect(browse, &QToolButton::clicked, this, [this] {
+        const QStringList chosen = AskSourceFiles ? AskSourceFiles() : QStringList();
+        if (!chosen.isEmpty()) ChooseSourceFiles(chosen);
+    });
+    connect(addFiles, &QPushButton::clicked, this, [this] {
+        const QStringList chosen = AskSourceFiles ? AskSourceFiles() : QStringList();
+        if (!chosen.isEmpty()) AddSourceFiles(chosen);
+    });
+    connect(addFolder, &QPushButton::clicked, this, [this] {
+        const QString folder = AskSourceFolder ? AskSourceFolder() : QString();
+        if (!folder.isEmpty()) AddSourceFolder(folder);
+    });
+    connect(m_removeSources, &QPushButton::clicked, this, &TFormNewConversion::RemoveSelectedSources);
+    connect(m_sourceList, &QListWidget::itemSelectionChanged, this,
+            [this] { m_removeSources->setEnabled(!m_sourceList->selectedItems().isEmpty()); });
+    m_removeSources->setEnabled(false);
+    return fileTab;
+}
+
+QWidget* TFormNewConversion::BuildSourcePage()
+{
+    auto* page = new QWidget(this);
+    m_sourceTabs = new QTabWidget(page);
+    m_sourceTabs->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+
+    m_sourceTabs->addTab(BuildFileTab(), tr("Video File"));
     m_dvd = new TDvdSourceTab(m_sourceTabs);
+
     m_sourceTabs->addTab(m_dvd, tr("Dvd"));
 
     auto* profileBox = new QGroupBox(tr("Profile"), page);
@@ -100,10 +145,6 @@ QWidget* TFormNewConversion::BuildSourcePage()
     layout->addWidget(outputBox);
     layout->addStretch();
 
-    connect(browse, &QToolButton::clicked, this, [this] {
-        const QStringList chosen = AskSourceFiles ? AskSourceFiles() : QStringList();
-        if (!chosen.isEmpty()) ChooseSourceFiles(chosen);
-    });
     connect(m_sourceEdit, &QLineEdit::textEdited, this, &TFormNewConversion::SourceTextEdited);
     connect(m_sourceTabs, &QTabWidget::currentChanged, this, [this](int tab) {
         // The drives are listed when the tab is first shown (listing may
@@ -164,8 +205,67 @@ bool TFormNewConversion::ChooseSourceFiles(const QStringList& paths)
     return true;
 }
 
+void TFormNewConversion::AddSourceFiles(const QStringList& paths)
+{
+    // A file that is not media is named and left out, as when choosing.
+    QStringList usable, refused;
+    for (const QString& path : paths)
+        (TAVProbe::IsUsableSource(path) ? usable : refused) << path;
+    if (!refused.isEmpty())
+        ErrorBox(tr("Invalid Video/Audio File: %1").arg(QDir::toNativeSeparators(refused.join(QStringLiteral(", ")))));
+    AddSources(usable);
+}
+
+void TFormNewConversion::AddSources(const QStringList& paths)
+{
+    QStringList all = m_sources;
+    QSet<QString> known;
+    for (const QString& s : all)
+        known.insert(SameFile(s));
+    for (const QString& p : paths)
+        if (!known.contains(SameFile(p))) {
+            known.insert(SameFile(p));
+            all << p;
+        }
+    if (all == m_sources) return;
+    SelectSourceTab(tabFile);
+    SetSources(all);
+}
+
+void TFormNewConversion::AddSourceFolder(const QString& folder)
+{
+    // Every file of the folder is opened to tell media from the rest: on a
+    // worker, while Start waits.
+    ++m_readingFolders;
+    UpdateReadiness();
+    auto found = std::make_shared<QStringList>();
+    QThread* worker = QThread::create([folder, found] { *found = MediaFilesIn(folder, &TAVProbe::IsUsableSource); });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    connect(worker, &QThread::finished, this, [this, folder, found] {
+        --m_readingFolders;
+        if (found->isEmpty())
+            ErrorBox(tr("There are no video or audio files in %1").arg(QDir::toNativeSeparators(folder)));
+        AddSources(*found);
+        UpdateReadiness();
+    });
+    worker->start();
+}
+
+void TFormNewConversion::RemoveSelectedSources()
+{
+    QStringList kept;
+    for (int i = 0; i < m_sourceList->count(); ++i)
+        if (!m_sourceList->item(i)->isSelected() && i < m_sources.size()) kept << m_sources[i];
+    SetSources(kept);
+}
+
 void TFormNewConversion::ShowSourcesInField()
 {
+    m_sourceList->clear();
+    for (const QString& s : m_sources) {
+        auto* item = new QListWidgetItem(QFileInfo(s).fileName(), m_sourceList);
+        item->setToolTip(QDir::toNativeSeparators(s));
+    }
     if (m_sources.size() <= 1) {
         m_sourceEdit->setText(m_sources.value(0));
         m_sourceEdit->setCursorPosition(m_sourceEdit->text().size());

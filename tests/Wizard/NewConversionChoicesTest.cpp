@@ -324,3 +324,53 @@ TEST_F(NewConversionChoices, TheEstimatedSizeFollowsTheProfileRatesAndTheSources
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(NewConversionChoices, ABatchIsAListFilledByFilesAndFoldersReadOffTheGuiThread)
+{
+    ASSERT_TRUE(form->SelectProfileByDescription("MPEG-4(*.mp4)"));
+    const QString folder = world.folder + "/batch";
+    const QString a = ClipNamed(folder, "a.avi");
+    const QString deep = ClipNamed(folder + "/sub/deeper", "b.mkv");
+    QFile notes(folder + "/sub/notes.txt");
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("not media");
+    notes.close();
+
+    form->AddSourceFolder(folder);
+    EXPECT_TRUE(form->IsReadingFolders()); // read on a worker
+    form->UpdateReadiness();
+    EXPECT_FALSE(form->StartButton()->isEnabled());
+    EXPECT_EQ(form->StartBlockedReason(), "Reading the folder...");
+    ASSERT_TRUE(WaitFor([&] { return !form->IsReadingFolders(); }));
+    EXPECT_EQ(form->Sources(), (QStringList{a, deep}));
+    ASSERT_EQ(form->SourceList()->count(), 2);
+    EXPECT_EQ(form->SourceList()->item(1)->text(), "b.mkv");
+    EXPECT_TRUE(messages.errors.isEmpty());
+
+    // Files are added once; a bad one is named and left out.
+    const QString c = ClipNamed(world.folder, "c.mov");
+    form->AddSourceFiles({a, c, notes.fileName()});
+    EXPECT_EQ(form->Sources(), (QStringList{a, deep, c}));
+    ASSERT_EQ(messages.errors.size(), 1);
+    EXPECT_TRUE(messages.errors[0].contains("notes.txt")) << messages.errors[0].toStdString();
+
+    // Remove takes the selected entries out.
+    EXPECT_FALSE(form->RemoveSourcesButton()->isEnabled());
+    form->SourceList()->item(0)->setSelected(true);
+    form->SourceList()->item(2)->setSelected(true);
+    EXPECT_TRUE(form->RemoveSourcesButton()->isEnabled());
+    form->RemoveSourcesButton()->click();
+    EXPECT_EQ(form->Sources(), QStringList{deep});
+
+    // A folder without media says so.
+    QDir().mkpath(world.folder + "/empty");
+    form->AddSourceFolder(world.folder + "/empty");
+    ASSERT_TRUE(WaitFor([&] { return !form->IsReadingFolders(); }));
+    ASSERT_EQ(messages.errors.size(), 2);
+    EXPECT_TRUE(messages.errors[1].startsWith("There are no video or audio files in")) << messages.errors[1].toStdString();
+    EXPECT_EQ(form->Sources(), QStringList{deep});
+}
+
+} // namespace
