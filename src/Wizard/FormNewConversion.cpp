@@ -470,7 +470,11 @@ void TFormNewConversion::UpdateReadiness()
             names << QFileInfo(output).fileName();
         batch = tr("The other files go beside it as: %1").arg(names.join(QStringLiteral(", ")));
     }
-    if (m_batchOutputs->text() != batch) m_batchOutputs->setText(batch);
+    // one line, cut to the field's width; the whole list in the tooltip
+    const QString shown = m_batchOutputs->fontMetrics().elidedText(batch, Qt::ElideRight,
+                                                                    std::max(200, m_outputEdit->width()));
+    if (m_batchOutputs->text() != shown) m_batchOutputs->setText(shown);
+    m_batchOutputs->setToolTip(batch);
     m_batchOutputs->setVisible(!batch.isEmpty());
     const QString reason = ready ? QString() : StartBlockedReason();
     if (m_startReason->text() != reason) m_startReason->setText(reason);

@@ -131,11 +131,13 @@ QWidget* TFormNewConversion::BuildSourcePage()
     outputRow->addWidget(m_outputBrowse);
     m_batchOutputs = new QLabel(outputBox);
     m_batchOutputs->setObjectName("BatchOutputs");
-    m_batchOutputs->setWordWrap(true);
     m_batchOutputs->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_batchOutputs->setVisible(false);
+    auto* saveTo = new QVBoxLayout;
+    saveTo->addLayout(outputRow);
+    saveTo->addWidget(m_batchOutputs);
     auto* outputLayout = new QFormLayout(outputBox);
-    outputLayout->addRow(tr("Save to:"), outputRow);
-    outputLayout->addRow(QString(), m_batchOutputs);
+    outputLayout->addRow(tr("Save to:"), saveTo);
     outputLayout->addRow(tr("History category:"), m_categoryPicker);
 
     auto* layout = new QVBoxLayout(page);

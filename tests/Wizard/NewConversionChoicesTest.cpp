@@ -17,6 +17,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
+#include <QDropEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolButton>
@@ -371,6 +373,33 @@ TEST_F(NewConversionChoices, ABatchIsAListFilledByFilesAndFoldersReadOffTheGuiTh
     ASSERT_EQ(messages.errors.size(), 2);
     EXPECT_TRUE(messages.errors[1].startsWith("There are no video or audio files in")) << messages.errors[1].toStdString();
     EXPECT_EQ(form->Sources(), QStringList{deep});
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(NewConversionChoices, DroppedFoldersAddTheirMediaFilesAndDroppedFilesReplaceTheSources)
+{
+    const QString first = ClipNamed(world.folder, "first.avi");
+    const QString inFolder = ClipNamed(world.folder + "/dropped", "x.mp4");
+    auto drop = [&](const QStringList& paths) {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const QString& p : paths)
+            urls << QUrl::fromLocalFile(p);
+        data.setUrls(urls);
+        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        // straight to the dialog's handler, as a drop from a file manager arrives
+        static_cast<QObject*>(form.get())->event(&event);
+    };
+    drop({first});
+    EXPECT_EQ(form->Sources(), QStringList{first});
+    drop({world.folder + "/dropped"});
+    ASSERT_TRUE(WaitFor([&] { return !form->IsReadingFolders(); }));
+    EXPECT_EQ(form->Sources(), (QStringList{first, inFolder}));
+    drop({inFolder});
+    EXPECT_EQ(form->Sources(), QStringList{inFolder});
 }
 
 } // namespace

@@ -116,7 +116,7 @@ TEST_F(NewConversionTargets, TheProposedOutputIsNeverAFileOrATaskTarget)
     const QString b = ClipNamed(world.folder + "/two", "clip.mkv");
     ASSERT_TRUE(form->ChooseSourceFiles({a, b}));
     form->UpdateReadiness();
-    EXPECT_EQ(form->BatchOutputsLabel()->text(), "The other files go beside it as: clip (4).mp4");
+    EXPECT_EQ(form->BatchOutputsLabel()->toolTip(), "The other files go beside it as: clip (4).mp4");
     form->Finish();
     ASSERT_EQ(form->result(), QDialog::Accepted);
     auto settings = form->GetConversionSettings();
