@@ -9,6 +9,8 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QListWidget>
@@ -82,6 +84,7 @@ TFormEditProfile::TFormEditProfile(TAVProfileList* profiles, QString storePath, 
     connect(m_newVideo, &QAction::triggered, this, &TFormEditProfile::NewVideoProfile);
     connect(m_delete, &QAction::triggered, this, &TFormEditProfile::DeleteProfile);
     connect(m_save, &QAction::triggered, this, &TFormEditProfile::SaveAndExit);
+    connect(m_frame, &TFrameProfile::Edited, this, [this] { m_unsaved = true; });
     connect(m_frame, &TFrameProfile::DescriptionEdited, this, [this](const QString& text) {
         if (QListWidgetItem* item = m_profiles->currentItem()) item->setText(text);
     });
@@ -162,6 +165,7 @@ void TFormEditProfile::AddNewProfile(TAVProfile* profile, const QString& descrip
         profile->SetCategory(category->text().trimmed());
     auto* item = new QListWidgetItem(profile->Description(), m_profiles);
     item->setData(kProfileRole, QVariant::fromValue<QObject*>(profile));
+    m_unsaved = true;
     m_profiles->setCurrentItem(item);
     SelectProfile(m_profiles->row(item));
 }
@@ -200,6 +204,7 @@ void TFormEditProfile::DeleteProfile()
         delete m_profiles->takeItem(row);
     }
     delete profile; // unlists itself; m_current (a QPointer) clears if it was current
+    m_unsaved = true;
     if (m_profiles->count() > 0) {
         const int next = row > 0 ? row - 1 : 0;
         m_profiles->setCurrentRow(next);
@@ -252,7 +257,29 @@ void TFormEditProfile::SaveAndExit()
         ErrorBox(QString::fromUtf8(e.what()));
         return;
     }
+    m_unsaved = false;
     accept();
+}
+
+void TFormEditProfile::reject()
+{
+    if (!m_unsaved) {
+        QDialog::reject();
+        return;
+    }
+    QMessageBox box(QMessageBox::Question, tr("Edit Profile"), tr("Save the changes to the profiles?"),
+                    QMessageBox::NoButton, this);
+    box.setInformativeText(tr("Changes not saved are used until the program ends, then lost."));
+    QPushButton* save = box.addButton(tr("&Save"), QMessageBox::AcceptRole);
+    QPushButton* keep = box.addButton(tr("&Keep Editing"), QMessageBox::RejectRole);
+    QPushButton* close = box.addButton(tr("&Close Without Saving"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    if (box.clickedButton() == save)
+        SaveAndExit();
+    else if (box.clickedButton() == close)
+        QDialog::reject();
 }
 
 TAVProfile* EditProfile(TAVProfileList* profiles, const QString& storePath, TAVProfile* profile,

@@ -46,6 +46,11 @@ public:
     // shown with the reason under its fields, and nothing is written. A
     // sample rate of 0 keeps the source's and is taken.
     void SaveAndExit();
+    // Esc or closing with changes not saved asks first: Save, Keep Editing
+    // (the default) or Close Without Saving.
+    void reject() override;
+    bool HasUnsavedChanges() const { return m_unsaved; }
+
     // The reason the last SaveAndExit refused a profile; empty otherwise.
     QLabel* Problem() const { return m_problem; }
 
@@ -69,6 +74,7 @@ private:
     QListWidget* m_profiles;
     TFrameProfile* m_frame;
     QLabel* m_problem;
+    bool m_unsaved = false;
     QAction* m_newAudio;
     QAction* m_newVideo;
     QAction* m_delete;

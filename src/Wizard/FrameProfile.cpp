@@ -155,6 +155,7 @@ void TFrameProfile::WriteBack()
 {
     TAVCustomAudioProfile* audio = m_profile.data();
     if (m_loading || !audio) return;
+    emit Edited();
     using A = TAVCustomAudioProfile;
     using V = TAVCustomVideoProfile;
     if (m_format->currentIndex() >= 0) audio->SetFormat(A::TCustomAVFormat(m_format->currentIndex()));

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QDropEvent>
 #include <QPlainTextEdit>
@@ -400,6 +401,49 @@ TEST_F(NewConversionChoices, DroppedFoldersAddTheirMediaFilesAndDroppedFilesRepl
     EXPECT_EQ(form->Sources(), (QStringList{first, inFolder}));
     drop({inFolder});
     EXPECT_EQ(form->Sources(), QStringList{inFolder});
+}
+
+} // namespace
+
+namespace {
+
+TEST(ProfileEditor, EscWithUnsavedChangesAsksAndKeepsEditingByDefault)
+{
+    BoxRecorder messages;
+    WizardWorld world;
+    TFormEditProfile editor(&world.profiles, world.storePath);
+    editor.OpenProfile(world.profiles.ProfilesOfCategory("Audio").first());
+    int rejected = 0;
+    QObject::connect(&editor, &QDialog::rejected, [&] { ++rejected; });
+
+    // Nothing changed: Esc closes at once.
+    editor.reject();
+    EXPECT_EQ(rejected, 1);
+
+    auto* rate = editor.Frame()->findChild<QComboBox*>("SampleRate");
+    rate->setCurrentIndex(rate->findText("22050"));
+    EXPECT_TRUE(editor.HasUnsavedChanges());
+    // The real question, answered with Enter: its default keeps editing.
+    AnswerNextDialog([](QDialog* d) {
+        auto* box = qobject_cast<QMessageBox*>(d);
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->text(), "Save the changes to the profiles?");
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(box, &enter);
+    });
+    editor.reject();
+    EXPECT_EQ(rejected, 1);
+    EXPECT_FALSE(QFile::exists(world.storePath));
+
+    // Save writes the store and closes.
+    AnswerNextDialog([](QDialog* d) {
+        for (QAbstractButton* b : qobject_cast<QMessageBox*>(d)->buttons())
+            if (b->text() == "&Save") b->click();
+    });
+    editor.reject();
+    EXPECT_EQ(editor.result(), QDialog::Accepted);
+    EXPECT_TRUE(QFile::exists(world.storePath));
+    EXPECT_FALSE(editor.HasUnsavedChanges());
 }
 
 } // namespace
