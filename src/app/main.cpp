@@ -10,6 +10,7 @@
 #include "GuiMessages.h"
 #include "NewConversionRunner.h"
 #include "SingleInstance.h"
+#include "manual/Manual.h"
 #include "options/Messages.h"
 
 #include <QApplication>
@@ -21,11 +22,10 @@ using namespace korvane;
 
 namespace {
 
+// from the text the manual page korvane(1) is made of
 int PrintUsage(FILE* out)
 {
-    std::fprintf(out, "usage: korvane [FILE...]\n"
-                      "       korvane --version\n"
-                      "Opens the new conversion dialog with each FILE; a running program gets them.\n");
+    std::fputs(manual::HelpText(manual::DesktopPage()).toUtf8().constData(), out);
     return out == stdout ? 0 : 2;
 }
 
