@@ -6,6 +6,7 @@
 #include "Cli.h"
 #include "Configuration.h"
 #include "ConvertArgs.h"
+#include "HistoryRecord.h"
 #include "Profiles.h"
 #include "profiles/AVProfile.h"
 #include "watch/FolderWatch.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cmath>
+#include <memory>
 
 namespace korvane::cli {
 
@@ -24,6 +26,7 @@ struct WatchRequest
     ConvertRequest convert; // sources are the folders, output the output folder
     bool once = false;
     int stableMs = 3000;
+    QString category; // history category; empty: none
 };
 
 // Takes the options that only watch has, then reads the rest as convert does.
@@ -34,6 +37,10 @@ QString ParseWatchArgs(const QStringList& args, WatchRequest* w)
         const QString& a = args[i];
         if (a == "--once") {
             w->once = true;
+        } else if (a == "--category") {
+            if (i + 1 >= args.size() || args[i + 1].trimmed().isEmpty())
+                return "--category needs a NAME";
+            w->category = args[++i];
         } else if (a == "--stable") {
             bool ok = false;
             const double s = i + 1 < args.size() ? args[++i].toDouble(&ok) : 0;
@@ -99,7 +106,19 @@ int RunWatch(QCoreApplication& app, const QStringList& args)
         plan.replaceTarget = item.ReplaceTarget;
         runner.Add(plan);
     };
-    runner.OnJobEnded = [&watch](const JobReport& r) { watch.Finished(r.source, r.status, r.error); };
+    std::unique_ptr<HistoryRecord> history;
+    if (!w.category.isEmpty()) {
+        history = std::make_unique<HistoryRecord>(w.category, request.output);
+        const QString problem = history->Open();
+        if (!problem.isEmpty())
+            PrintError(problem);
+    }
+    runner.OnJobEnded = [&](const JobReport& r) {
+        if (history && r.status == "completed")
+            if (const QString problem = history->Add(r, profile, request); !problem.isEmpty())
+                runner.Message(problem);
+        watch.Finished(r.source, r.status, r.error);
+    };
     if (w.once)
         watch.OnIdle = [&runner] { runner.StopWhenDone(); };
     const QString startProblem = watch.Start();

@@ -3,6 +3,7 @@
 // only what is new, retries a failed file only once it changed, and skips
 // files that are not media. Outputs are checked with ffprobe.
 #include "CliSupport.h"
+#include "PersistentManager.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -268,4 +269,34 @@ TEST_F(CliWatch, TheCommandLineIsChecked)
     EXPECT_EQ(Cli({"watch", m_in + "/none", "-p", "matroska video", "-o", m_out}).exitCode, 2);
     EXPECT_EQ(Cli({"watch", m_in, "-p", "no such profile", "-o", m_out}).exitCode, 2);
     EXPECT_EQ(Cli({"watch", m_in, "-p", "matroska video", "-o", m_out, "--stable", "x"}).exitCode, 2);
+}
+
+TEST_F(CliWatch, ACategoryPutsCompletedConversionsIntoTheHistory)
+{
+    ASSERT_TRUE(QFile::copy(SampleMp4(), m_in + "/one.mp4"));
+    ProcessResult r = Cli(WatchArgs({"--once", "--category", "Watched"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_TRUE(QFile::copy(SampleTs(), m_in + "/two.ts"));
+    r = Cli(WatchArgs({"--once", "--category", "watched"})); // the same category, found ignoring case
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+
+    korvane::TPersistentManager db;
+    db.Open(m_settings, m_out);
+    int watched = 0, categories = 0;
+    for (const korvane::TCategoryRow& row : db.LoadConvertedNodes(korvane::TPersistentManager::kRootCategoryId)) {
+        ++categories;
+        if (row.Category == "Watched")
+            watched = row.ID;
+    }
+    ASSERT_NE(watched, 0);
+    EXPECT_EQ(categories, 1);
+    const auto rows = db.LoadConvertedTasks(watched);
+    ASSERT_EQ(rows.size(), 2u);
+    QStringList targets;
+    for (const auto& row : rows) {
+        EXPECT_FALSE(row.Converting);
+        targets << (row.ConvertSettings.contains(m_out + "/one.mkv") ? "one" : row.ConvertSettings.contains(m_out + "/two.mkv") ? "two" : "?");
+    }
+    targets.sort();
+    EXPECT_EQ(targets, QStringList({"one", "two"}));
 }
