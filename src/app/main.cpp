@@ -10,6 +10,7 @@
 #include "GuiMessages.h"
 #include "NewConversionRunner.h"
 #include "SingleInstance.h"
+#include "WatchFolders.h"
 #include "manual/Manual.h"
 #include "options/Messages.h"
 
@@ -80,6 +81,7 @@ int main(int argc, char** argv)
             return 1;
         }
         TFormMain window(dm.get(), DefaultNewConversionRunner(dm.get()));
+        StartWatchFolders(dm.get(), &window);
         window.ShowAtStart();
         QObject::connect(&instance, &TSingleInstance::FilesReceived, &window, &TFormMain::OpenFiles);
         if (!files.isEmpty())

@@ -6,6 +6,7 @@
 #include "Json.h"
 #include "PropertyDocument.h"
 #include "profiles/AVProfile.h"
+#include "watch/WatchFolderList.h"
 
 namespace korvane::cli {
 
@@ -14,24 +15,12 @@ HistoryRecord::HistoryRecord(const QString& category, const QString& rootFolder)
 {
 }
 
-// The first category of that name (ignoring case) at or below parentId.
-int HistoryRecord::FindCategory(int parentId)
-{
-    for (const TCategoryRow& row : m_db->LoadConvertedNodes(parentId)) {
-        if (row.Category.compare(m_category, Qt::CaseInsensitive) == 0)
-            return row.ID;
-        if (const int below = FindCategory(row.ID))
-            return below;
-    }
-    return 0;
-}
-
 QString HistoryRecord::Open()
 {
     try {
         m_db = std::make_unique<TPersistentManager>();
         m_db->Open(TAVConfiguration::GetAppDataFolder(), m_rootFolder);
-        m_categoryId = FindCategory(TPersistentManager::kRootCategoryId);
+        m_categoryId = FindHistoryCategory(m_db.get(), m_category);
         if (m_categoryId == 0)
             m_categoryId = m_db->NewCategory(m_category, m_rootFolder, TPersistentManager::kRootCategoryId);
     } catch (const std::exception& e) {

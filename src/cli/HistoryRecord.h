@@ -30,8 +30,6 @@ public:
     QString Add(const JobReport& report, TAVProfile* profile, const ConvertRequest& request);
 
 private:
-    int FindCategory(int parentId);
-
     QString m_category;
     QString m_rootFolder;
     int m_categoryId = 0;
