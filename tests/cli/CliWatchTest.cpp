@@ -181,7 +181,12 @@ TEST_F(CliWatch, AnInterruptedConversionIsDoneAgainOnTheNextStart)
     {
         RunningWatch watch(encode);
         ASSERT_TRUE(watch.WaitForError("watching"));
-        QThread::msleep(2000);
+        // stopped as soon as the conversion writes
+        QElapsedTimer clock;
+        clock.start();
+        while (!QFileInfo::exists(m_out + "/long.mkv") && clock.elapsed() < 20000)
+            QThread::msleep(50);
+        QThread::msleep(300);
         EXPECT_EQ(watch.Interrupt(), 130);
     }
     EXPECT_EQ(RecordOf(m_in + "/long.mp4")["result"].toString(), "converting");

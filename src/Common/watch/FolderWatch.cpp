@@ -2,8 +2,10 @@
 
 #include "sources/AVProbe.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QThreadPool>
 
 namespace korvane {
 
@@ -51,6 +53,11 @@ TFolderWatch::TFolderWatch(TWatchSettings settings, TWatchRecord* record, QObjec
     connect(&m_folderTimer, &QTimer::timeout, this, [this] { CheckFolders(); });
 }
 
+TFolderWatch::~TFolderWatch()
+{
+    *m_alive = false;
+}
+
 QString TFolderWatch::Start()
 {
     for (const QString& f : m_settings.Folders)
@@ -92,7 +99,7 @@ bool TFolderWatch::Excluded(const QString& file) const
 
 void TFolderWatch::Consider(const QString& file)
 {
-    if (Excluded(file) || m_converting.contains(file))
+    if (Excluded(file) || m_converting.contains(file) || m_probing.contains(file))
         return;
     const QFileInfo info(file);
     if (!info.isFile()) {
@@ -155,15 +162,36 @@ void TFolderWatch::CheckWaiting()
 
 void TFolderWatch::Take(const QString& file, qint64 size, qint64 modifiedMs)
 {
+    m_probing.insert(file);
+    QThreadPool::globalInstance()->start([this, alive = m_alive, isMedia = IsMedia, file, size, modifiedMs] {
+        const bool media = isMedia(file);
+        // back on the watch's thread, where alone the flag is cleared
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [this, alive, file, size, modifiedMs, media] {
+            if (*alive)
+                Probed(file, size, modifiedMs, media);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void TFolderWatch::Probed(const QString& file, qint64 size, qint64 modifiedMs, bool media)
+{
+    m_probing.remove(file);
     const QString target = TargetOf(file);
     const TWatchEntry* earlier = m_record->Find(file, target);
     TWatchEntry entry{file, target, size, modifiedMs, {}, {}, QDateTime::currentDateTimeUtc()};
     QString error;
-    if (!IsMedia(file)) {
+    const QFileInfo now(file);
+    if (!now.isFile() || now.size() != size || ModifiedMs(now) != modifiedMs) {
+        Consider(file); // changed while it was probed: wait for it again
+        MaybeIdle();
+        return;
+    }
+    if (!media) {
         Log(file + ": skipped, not a media file");
         entry.Result = QStringLiteral("skipped");
         if (!m_record->Put(entry, &error))
             Log(error);
+        MaybeIdle();
         return;
     }
     TWatchItem item{file, target, earlier && earlier->Result != "skipped"};
@@ -242,7 +270,7 @@ void TFolderWatch::Log(const QString& line)
 
 void TFolderWatch::MaybeIdle()
 {
-    if (!m_waiting.isEmpty() || !m_converting.isEmpty() || m_idleReported)
+    if (!m_waiting.isEmpty() || !m_converting.isEmpty() || !m_probing.isEmpty() || m_idleReported)
         return;
     m_idleReported = true;
     if (OnIdle)

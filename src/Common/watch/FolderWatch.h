@@ -22,6 +22,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 namespace korvane {
 
@@ -48,6 +49,7 @@ class TFolderWatch : public QObject
 {
 public:
     explicit TFolderWatch(TWatchSettings settings, TWatchRecord* record, QObject* parent = nullptr);
+    ~TFolderWatch() override;
 
     // Checks the folders, scans them and starts watching. Returns the
     // problem when it cannot start (a folder that does not exist).
@@ -67,7 +69,9 @@ public:
     // Called when nothing waits and nothing converts any more (after the
     // first scan, and again each time the watch falls quiet).
     std::function<void()> OnIdle;
-    // Decides whether a file is media; probing by default (tests replace it).
+    // Decides whether a file is media; probing by default (tests replace
+    // it). Runs on a pool thread, so a slow file never holds up the caller's
+    // thread (the desktop program's window).
     std::function<bool(const QString& file)> IsMedia;
 
 private:
@@ -83,6 +87,7 @@ private:
     void CheckWaiting();
     void CheckFolders();
     void Take(const QString& file, qint64 size, qint64 modifiedMs);
+    void Probed(const QString& file, qint64 size, qint64 modifiedMs, bool media);
     QString TargetOf(const QString& file) const;
     QString RootOf(const QString& file) const;
     bool Excluded(const QString& file) const;
@@ -98,6 +103,9 @@ private:
     QHash<QString, Pending> m_waiting;
     QHash<QString, QString> m_converting; // source -> target
     QSet<QString> m_missing;              // watched folders that are gone
+    QSet<QString> m_probing;              // files being probed on the pool
+    // cleared by the destructor: a probe that ends later finds no watch
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     bool m_idleReported = false;
 };
 
