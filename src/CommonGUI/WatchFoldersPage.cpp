@@ -50,8 +50,8 @@ TWatchFoldersPage::TWatchFoldersPage(const QString& listFile, const QString& def
     buttons->addWidget(remove);
     buttons->addStretch(1);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("New files in these folders are converted while the program runs."),
-                                 this));
+    layout->addWidget(
+        new QLabel(QStringLiteral("New files in these folders are converted while the program runs."), this));
     layout->addWidget(m_table, 1);
     layout->addLayout(buttons);
     for (const TWatchFolderEntry& e : TWatchFolderList::Load(m_file))
@@ -83,8 +83,7 @@ QList<TWatchFolderEntry> TWatchFoldersPage::Entries() const
         const auto* profile = qobject_cast<QComboBox*>(m_table->cellWidget(row, colProfile));
         TWatchFolderEntry e{text(row, colFolder), profile ? profile->currentText().trimmed() : QString(),
                             text(row, colOutput), text(row, colCategory)};
-        if (!e.Folder.isEmpty())
-            entries << e;
+        if (!e.Folder.isEmpty()) entries << e;
     }
     return entries;
 }
@@ -97,8 +96,7 @@ QString TWatchFoldersPage::Save() const
 void TWatchFoldersPage::AddFolder()
 {
     const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Watch Folder"));
-    if (folder.isEmpty())
-        return;
+    if (folder.isEmpty()) return;
     AddRow({folder, ProfileNames().value(0), m_defaultOutput, QString()});
 }
 

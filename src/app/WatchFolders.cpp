@@ -34,32 +34,28 @@ int CategoryFor(TdmGlobal* dm, TFormMain* window, const TWatchFolderEntry& entry
 {
     if (entry.Category.trimmed().isEmpty() || !dm->Db() || !dm->Db()->IsOpen())
         return TPersistentManager::kRootCategoryId;
-    if (const int id = FindHistoryCategory(dm->Db(), entry.Category))
-        return id;
-    TConvertedNode* made =
-        window->Categories()->AddCategory(window->Explorer()->RootCategory(), entry.Category.trimmed(), entry.OutputFolder);
+    if (const int id = FindHistoryCategory(dm->Db(), entry.Category)) return id;
+    TConvertedNode* made = window->Categories()->AddCategory(window->Explorer()->RootCategory(),
+                                                             entry.Category.trimmed(), entry.OutputFolder);
     return made ? made->CategoryId() : TPersistentManager::kRootCategoryId;
 }
 
 // target, or "name (2).ext" and so on when a file of someone else is there
 QString FreeTarget(const QString& target, bool replace)
 {
-    if (replace || !QFileInfo::exists(target))
-        return target;
+    if (replace || !QFileInfo::exists(target)) return target;
     const QFileInfo info(target);
     for (int n = 2;; ++n) {
-        const QString other = info.absolutePath() + '/' + info.completeBaseName() + QStringLiteral(" (%1).").arg(n) +
-                              info.suffix();
-        if (!QFileInfo::exists(other))
-            return other;
+        const QString other = info.absolutePath() + '/' + info.completeBaseName() +
+                              QStringLiteral(" (%1).").arg(n) + info.suffix();
+        if (!QFileInfo::exists(other)) return other;
     }
 }
 
 void Convert(TdmGlobal* dm, TFormMain* window, const TWatchFolderEntry& entry, const TWatchItem& item)
 {
     TAVProfile* profile = ProfileNamed(dm->Profiles(), entry.Profile);
-    if (!profile)
-        return;
+    if (!profile) return;
     auto settings = std::make_unique<TConversionSettings>();
     // what the new conversion dialog does before it applies the profile
     TAVConvertOptions* options = settings->ConvertOptions();
@@ -106,13 +102,13 @@ TWatchService* StartWatchFolders(TdmGlobal* dm, TFormMain* window)
     auto* listWatcher = new QFileSystemWatcher(service);
     listWatcher->addPath(QFileInfo(listFile).absolutePath());
     auto current = std::make_shared<QList<TWatchFolderEntry>>(TWatchFolderList::Load(listFile));
-    QObject::connect(listWatcher, &QFileSystemWatcher::directoryChanged, service, [service, listFile, current] {
-        const QList<TWatchFolderEntry> now = TWatchFolderList::Load(listFile);
-        if (now == *current)
-            return;
-        *current = now;
-        service->Start(now);
-    });
+    QObject::connect(listWatcher, &QFileSystemWatcher::directoryChanged, service,
+                     [service, listFile, current] {
+                         const QList<TWatchFolderEntry> now = TWatchFolderList::Load(listFile);
+                         if (now == *current) return;
+                         *current = now;
+                         service->Start(now);
+                     });
     return service;
 }
 

@@ -38,8 +38,7 @@ QString ParseWatchArgs(const QStringList& args, WatchRequest* w)
         if (a == "--once") {
             w->once = true;
         } else if (a == "--category") {
-            if (i + 1 >= args.size() || args[i + 1].trimmed().isEmpty())
-                return "--category needs a NAME";
+            if (i + 1 >= args.size() || args[i + 1].trimmed().isEmpty()) return "--category needs a NAME";
             w->category = args[++i];
         } else if (a == "--stable") {
             bool ok = false;
@@ -54,10 +53,8 @@ QString ParseWatchArgs(const QStringList& args, WatchRequest* w)
     const QString error = ParseConvertArgs(rest, &w->convert);
     if (!error.isEmpty())
         return QString(error).replace("convert needs at least one source", "watch needs at least one folder");
-    if (w->convert.profile.isEmpty())
-        return "watch needs a profile (-p NAME)";
-    if (w->convert.output.isEmpty())
-        return "watch needs an output folder (-o DIR)";
+    if (w->convert.profile.isEmpty()) return "watch needs a profile (-p NAME)";
+    if (w->convert.output.isEmpty()) return "watch needs an output folder (-o DIR)";
     for (const QString& folder : w->convert.sources)
         if (folder.startsWith("dvd:") || folder.startsWith("wavcap:"))
             return "watch takes folders, not " + folder;
@@ -72,15 +69,14 @@ int RunWatch(QCoreApplication& app, const QStringList& args)
 {
     WatchRequest w;
     const QString error = ParseWatchArgs(args, &w);
-    if (!error.isEmpty())
-        return UsageError(error);
+    if (!error.isEmpty()) return UsageError(error);
     const ConvertRequest& request = w.convert;
     const ProfileSet profiles(ProfileSet::UserStorePath());
-    if (!profiles.Warning().isEmpty())
-        PrintError("custom profiles not read: " + profiles.Warning());
+    if (!profiles.Warning().isEmpty()) PrintError("custom profiles not read: " + profiles.Warning());
     TAVProfile* profile = profiles.Find(request.profile);
     if (!profile)
-        return UsageError("no profile named '" + request.profile + "' ('korvane-cli profiles' lists them all)");
+        return UsageError("no profile named '" + request.profile +
+                          "' ('korvane-cli profiles' lists them all)");
     const QString ext = profile->GetExtension();
     if (ext.contains('/') || ext.contains(".."))
         return UsageError("the profile's extension '" + ext + "' is not a file name ending");
@@ -94,8 +90,7 @@ int RunWatch(QCoreApplication& app, const QStringList& args)
     config.Load();
     TWatchRecord record;
     const QString recordProblem = record.Load();
-    if (!recordProblem.isEmpty())
-        PrintError(recordProblem);
+    if (!recordProblem.isEmpty()) PrintError(recordProblem);
 
     BatchRunner runner(app, request, profile, std::max(0, config.PerformanceOptions()->ThreadCount()), {});
     runner.SetKeepRunning(true);
@@ -110,8 +105,7 @@ int RunWatch(QCoreApplication& app, const QStringList& args)
     if (!w.category.isEmpty()) {
         history = std::make_unique<HistoryRecord>(w.category, request.output);
         const QString problem = history->Open();
-        if (!problem.isEmpty())
-            PrintError(problem);
+        if (!problem.isEmpty()) PrintError(problem);
     }
     runner.OnJobEnded = [&](const JobReport& r) {
         if (history && r.status == "completed")
@@ -119,13 +113,10 @@ int RunWatch(QCoreApplication& app, const QStringList& args)
                 runner.Message(problem);
         watch.Finished(r.source, r.status, r.error);
     };
-    if (w.once)
-        watch.OnIdle = [&runner] { runner.StopWhenDone(); };
+    if (w.once) watch.OnIdle = [&runner] { runner.StopWhenDone(); };
     const QString startProblem = watch.Start();
-    if (!startProblem.isEmpty())
-        return UsageError(startProblem);
-    if (!runner.OpenLog())
-        return kExitFailed;
+    if (!startProblem.isEmpty()) return UsageError(startProblem);
+    if (!runner.OpenLog()) return kExitFailed;
     if (!request.quiet)
         runner.Message("watching " + request.sources.join(", ") + (w.once ? QString() : " (Ctrl+C stops)"));
     return runner.Run();

@@ -32,8 +32,7 @@ QString HistoryRecord::Open()
 
 QString HistoryRecord::Add(const JobReport& report, TAVProfile* profile, const ConvertRequest& request)
 {
-    if (!m_db)
-        return {};
+    if (!m_db) return {};
     // the settings as the job ran them: profile, then the command line
     TConversionSettings settings;
     settings.SetSourceFile(report.source);
@@ -45,8 +44,7 @@ QString HistoryRecord::Add(const JobReport& report, TAVProfile* profile, const C
     TAVConvertOptions* o = settings.ConvertOptions();
     o->m_inputFormat.clear();
     try {
-        if (profile)
-            profile->Apply(o);
+        if (profile) profile->Apply(o);
         ApplyCommandLine(request, o);
         const QString document = WritePropertyDocument(&settings);
         const int id = m_db->NewDbTask(document);

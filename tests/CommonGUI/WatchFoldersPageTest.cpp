@@ -1,8 +1,8 @@
 // The Options dialog's "Watch folders" page: rows read from the list,
 // added, removed and written back when the dialog is accepted.
+#include "WatchFoldersPage.h"
 #include "Configuration.h"
 #include "FormOptions.h"
-#include "WatchFoldersPage.h"
 
 #include <QComboBox>
 #include <QListWidget>

@@ -1,10 +1,10 @@
 // The desktop program's watch folders: a file arriving in a listed folder
 // becomes a task under Converting, converts, and is kept in the entry's
 // history category, made when missing; it is not taken a second time.
+#include "WatchFolders.h"
 #include "MainWindowSupport.h"
 #include "MediaFixtures.h"
 #include "PersistentManager.h"
-#include "WatchFolders.h"
 #include "watch/WatchFolderList.h"
 #include "watch/WatchService.h"
 
@@ -48,7 +48,8 @@ TEST_F(MainWindowTest, AWatchFolderWithAnUnknownProfileIsLeftOut)
 {
     qputenv("XDG_STATE_HOME", dir.filePath("state").toUtf8());
     QDir().mkpath(dir.filePath("in"));
-    ASSERT_TRUE(TWatchFolderList::Save({{dir.filePath("in"), "no such profile", dir.filePath("out"), ""}}).isEmpty());
+    ASSERT_TRUE(
+        TWatchFolderList::Save({{dir.filePath("in"), "no such profile", dir.filePath("out"), ""}}).isEmpty());
     TWatchService* service = StartWatchFolders(dm.get(), window.get());
     EXPECT_EQ(service->Running(), 0);
 }

@@ -19,8 +19,7 @@ class CliManual : public CliTestBase
 const manual::Section* SectionNamed(const manual::Page& page, const QString& title)
 {
     for (const manual::Section& s : page.Sections)
-        if (s.Title == title)
-            return &s;
+        if (s.Title == title) return &s;
     return nullptr;
 }
 
@@ -45,8 +44,7 @@ bool Accepted(const QStringList& head, const QString& option, bool takesValue)
 {
     QStringList args = head;
     args << option;
-    if (takesValue)
-        args << (option.contains("set") || option.contains("option") ? "A=1" : "1");
+    if (takesValue) args << (option.contains("set") || option.contains("option") ? "A=1" : "1");
     const ProcessResult r = Cli(args);
     return !r.err.contains("unknown option");
 }
@@ -71,15 +69,17 @@ TEST_F(CliManual, EveryDocumentedOptionIsTakenByItsCommand)
         const char* section;
         QStringList head;
     };
-    const QList<Case> cases = {{"OPTIONS OF CONVERT", {"convert", missing, "-o", TempDir() + "/x.mkv"}},
-                               {"WATCH FOLDERS", {"watch", TempDir() + "/none", "-p", "no such", "-o", TempDir()}}};
+    const QList<Case> cases = {
+        {"OPTIONS OF CONVERT", {"convert", missing, "-o", TempDir() + "/x.mkv"}},
+        {"WATCH FOLDERS", {"watch", TempDir() + "/none", "-p", "no such", "-o", TempDir()}}};
     for (const Case& c : cases) {
         const manual::Section* s = SectionNamed(page, c.section);
         ASSERT_NE(s, nullptr) << c.section;
         for (const manual::Item& item : s->Items) {
             bool takesValue = false;
             for (const QString& option : OptionsOf(item.Term, &takesValue))
-                EXPECT_TRUE(Accepted(c.head, option, takesValue)) << c.section << ": " << option.toStdString();
+                EXPECT_TRUE(Accepted(c.head, option, takesValue))
+                    << c.section << ": " << option.toStdString();
         }
     }
     // and a made-up option is refused, so the check above can fail
@@ -89,8 +89,7 @@ TEST_F(CliManual, EveryDocumentedOptionIsTakenByItsCommand)
 TEST_F(CliManual, ManualPagesRenderWithoutWarnings)
 {
     const QString man = QStandardPaths::findExecutable("man");
-    if (man.isEmpty())
-        GTEST_SKIP() << "man is not installed";
+    if (man.isEmpty()) GTEST_SKIP() << "man is not installed";
     for (const manual::Page& page : {manual::CliPage(), manual::DesktopPage()}) {
         const QString file = TempDir() + "/" + page.Name + ".1";
         WriteText(file, manual::RoffPage(page, "1.0").toUtf8());
@@ -102,11 +101,11 @@ TEST_F(CliManual, ManualPagesRenderWithoutWarnings)
         // (with the words man broke at a hyphen joined again)
         const QString text = QString(r.out).remove(QRegularExpression(QStringLiteral("\u2010\\s*")));
         for (const manual::Section& s : page.Sections) {
-            if (s.HelpOnly)
-                continue;
+            if (s.HelpOnly) continue;
             EXPECT_TRUE(text.contains(s.Title)) << s.Title.toStdString();
             for (const manual::Item& item : s.Items)
-                EXPECT_TRUE(text.contains(item.Term.section(' ', 0, 0).remove(','))) << item.Term.toStdString();
+                EXPECT_TRUE(text.contains(item.Term.section(' ', 0, 0).remove(',')))
+                    << item.Term.toStdString();
         }
     }
 }

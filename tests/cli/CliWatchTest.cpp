@@ -17,7 +17,8 @@ using namespace korvane::test;
 
 namespace {
 
-const QStringList kCopy = {"--set", "VideoOptions.VideoStreamCopy=1", "--set", "AudioOptions.AudioStreamCopy=1"};
+const QStringList kCopy = {"--set", "VideoOptions.VideoStreamCopy=1", "--set",
+                           "AudioOptions.AudioStreamCopy=1"};
 
 class CliWatch : public CliTestBase
 {
@@ -34,16 +35,15 @@ protected:
 
     QStringList WatchArgs(const QStringList& extra = {}) const
     {
-        return QStringList{"watch", m_in, "-p", "matroska video", "-o", m_out, "--stable", "1", "--json"} + kCopy +
-               extra;
+        return QStringList{"watch", m_in, "-p", "matroska video", "-o", m_out, "--stable", "1", "--json"} +
+               kCopy + extra;
     }
     ProcessResult Once() const { return Cli(WatchArgs({"--once"})); }
     QJsonObject RecordOf(const QString& source) const
     {
         const QJsonObject doc = QJsonDocument::fromJson(ReadText(m_state + "/korvane/watch.json")).object();
         for (const QJsonValue& v : doc["files"].toArray())
-            if (v.toObject()["source"].toString() == source)
-                return v.toObject();
+            if (v.toObject()["source"].toString() == source) return v.toObject();
         return {};
     }
 
@@ -71,7 +71,8 @@ public:
     {
         QElapsedTimer clock;
         clock.start();
-        while (Lines(m_out).size() < n && clock.elapsed() < timeoutMs && m_process.state() == QProcess::Running) {
+        while (Lines(m_out).size() < n && clock.elapsed() < timeoutMs &&
+               m_process.state() == QProcess::Running) {
             m_process.waitForReadyRead(200);
             Read();
         }
@@ -81,7 +82,8 @@ public:
     {
         QElapsedTimer clock;
         clock.start();
-        while (!m_err.contains(text) && clock.elapsed() < timeoutMs && m_process.state() == QProcess::Running) {
+        while (!m_err.contains(text) && clock.elapsed() < timeoutMs &&
+               m_process.state() == QProcess::Running) {
             m_process.waitForReadyRead(200);
             Read();
         }
@@ -172,12 +174,22 @@ TEST_F(CliWatch, ARestartConvertsOnlyWhatArrivedMeanwhile)
 
 TEST_F(CliWatch, AnInterruptedConversionIsDoneAgainOnTheNextStart)
 {
-    const QString clip = Fixture("watch-long30.mp4", {"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25:duration=30",
-                                                       "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
+    const QString clip =
+        Fixture("watch-long30.mp4", {"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25:duration=30", "-c:v",
+                                     "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
     ASSERT_TRUE(QFile::copy(clip, m_in + "/long.mp4"));
     // encoded, not copied: slow enough to be interrupted
-    const QStringList encode = {"watch", m_in, "-p", "matroska video", "-o", m_out, "--stable", "0.2", "--json",
-                                "--set", "VideoOptions.EncoderVideoCodecName=libx264"};
+    const QStringList encode = {"watch",
+                                m_in,
+                                "-p",
+                                "matroska video",
+                                "-o",
+                                m_out,
+                                "--stable",
+                                "0.2",
+                                "--json",
+                                "--set",
+                                "VideoOptions.EncoderVideoCodecName=libx264"};
     {
         RunningWatch watch(encode);
         ASSERT_TRUE(watch.WaitForError("watching"));
@@ -192,7 +204,8 @@ TEST_F(CliWatch, AnInterruptedConversionIsDoneAgainOnTheNextStart)
     EXPECT_EQ(RecordOf(m_in + "/long.mp4")["result"].toString(), "converting");
     ASSERT_TRUE(QFileInfo::exists(m_out + "/long.mkv"));
     // the stopped output is this watch's own: replaced without --overwrite
-    const ProcessResult r = Cli(QStringList{encode} << "--once" << "-q");
+    const ProcessResult r = Cli(QStringList{encode} << "--once"
+                                                    << "-q");
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     ASSERT_EQ(JsonLines(r.out).size(), 1);
     EXPECT_EQ(JsonLines(r.out)[0]["status"].toString(), "completed");
@@ -269,8 +282,8 @@ TEST_F(CliWatch, AFolderThatDisappearsIsReportedAndWatchedAgainWhenBack)
 
 TEST_F(CliWatch, TheCommandLineIsChecked)
 {
-    EXPECT_EQ(Cli({"watch", m_in, "-o", m_out}).exitCode, 2);                      // no profile
-    EXPECT_EQ(Cli({"watch", m_in, "-p", "matroska video"}).exitCode, 2);           // no output folder
+    EXPECT_EQ(Cli({"watch", m_in, "-o", m_out}).exitCode, 2);            // no profile
+    EXPECT_EQ(Cli({"watch", m_in, "-p", "matroska video"}).exitCode, 2); // no output folder
     EXPECT_EQ(Cli({"watch", m_in + "/none", "-p", "matroska video", "-o", m_out}).exitCode, 2);
     EXPECT_EQ(Cli({"watch", m_in, "-p", "no such profile", "-o", m_out}).exitCode, 2);
     EXPECT_EQ(Cli({"watch", m_in, "-p", "matroska video", "-o", m_out, "--stable", "x"}).exitCode, 2);
@@ -288,10 +301,10 @@ TEST_F(CliWatch, ACategoryPutsCompletedConversionsIntoTheHistory)
     korvane::TPersistentManager db;
     db.Open(m_settings, m_out);
     int watched = 0, categories = 0;
-    for (const korvane::TCategoryRow& row : db.LoadConvertedNodes(korvane::TPersistentManager::kRootCategoryId)) {
+    for (const korvane::TCategoryRow& row :
+         db.LoadConvertedNodes(korvane::TPersistentManager::kRootCategoryId)) {
         ++categories;
-        if (row.Category == "Watched")
-            watched = row.ID;
+        if (row.Category == "Watched") watched = row.ID;
     }
     ASSERT_NE(watched, 0);
     EXPECT_EQ(categories, 1);
@@ -300,7 +313,9 @@ TEST_F(CliWatch, ACategoryPutsCompletedConversionsIntoTheHistory)
     QStringList targets;
     for (const auto& row : rows) {
         EXPECT_FALSE(row.Converting);
-        targets << (row.ConvertSettings.contains(m_out + "/one.mkv") ? "one" : row.ConvertSettings.contains(m_out + "/two.mkv") ? "two" : "?");
+        targets << (row.ConvertSettings.contains(m_out + "/one.mkv")   ? "one"
+                    : row.ConvertSettings.contains(m_out + "/two.mkv") ? "two"
+                                                                       : "?");
     }
     targets.sort();
     EXPECT_EQ(targets, QStringList({"one", "two"}));

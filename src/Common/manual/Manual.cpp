@@ -11,8 +11,7 @@ namespace {
 QString HelpTitle(const QString& title)
 {
     QString t = title.toLower();
-    if (!t.isEmpty())
-        t[0] = t[0].toUpper();
+    if (!t.isEmpty()) t[0] = t[0].toUpper();
     return t;
 }
 
@@ -41,8 +40,7 @@ constexpr int kTermColumn = 28;
 QString HelpItem(const Item& item, int width)
 {
     const QString term = QStringLiteral("  ") + item.Term;
-    if (item.Text.isEmpty())
-        return term + u'\n';
+    if (item.Text.isEmpty()) return term + u'\n';
     if (term.size() + 2 <= kTermColumn)
         return Wrap(item.Text, width, kTermColumn, kTermColumn).replace(0, term.size(), term);
     return term + u'\n' + Wrap(item.Text, width, kTermColumn);
@@ -67,8 +65,7 @@ QString RoffText(QString text)
     out += text.mid(last);
     // a second dash of "--" directly follows the first
     out.replace(QStringLiteral("\\--"), QStringLiteral("\\-\\-"));
-    if (out.startsWith(u'.') || out.startsWith(u'\''))
-        out.prepend(QStringLiteral("\\&"));
+    if (out.startsWith(u'.') || out.startsWith(u'\'')) out.prepend(QStringLiteral("\\&"));
     return out;
 }
 
@@ -76,8 +73,7 @@ QString RoffText(QString text)
 QString RoffLiteral(QString text)
 {
     text.replace(u'\\', QStringLiteral("\\e")).replace(u'-', QStringLiteral("\\-"));
-    if (text.startsWith(u'.') || text.startsWith(u'\''))
-        text.prepend(QStringLiteral("\\&"));
+    if (text.startsWith(u'.') || text.startsWith(u'\'')) text.prepend(QStringLiteral("\\&"));
     return text;
 }
 
@@ -85,7 +81,8 @@ QString RoffLiteral(QString text)
 // placeholders in italics, brackets, commas and "..." plain.
 QString RoffWord(const QString& word)
 {
-    static const QRegularExpression parts(QStringLiteral(R"(^([\[(]*)(.*?)((?:\.\.\.)?[\])]*(?:\.\.\.)?,?)$)"));
+    static const QRegularExpression parts(
+        QStringLiteral(R"(^([\[(]*)(.*?)((?:\.\.\.)?[\])]*(?:\.\.\.)?,?)$)"));
     const auto m = parts.match(word);
     const QString core = m.captured(2);
     QString styled;
@@ -140,11 +137,10 @@ QString HelpText(const Page& page, int width)
 {
     QString out;
     for (int i = 0; i < page.Synopsis.size(); ++i)
-        out += (i == 0 ? QStringLiteral("Usage: ") : QStringLiteral("       ")) + page.Name + u' ' + page.Synopsis[i] +
-               u'\n';
+        out += (i == 0 ? QStringLiteral("Usage: ") : QStringLiteral("       ")) + page.Name + u' ' +
+               page.Synopsis[i] + u'\n';
     for (const Section& s : page.Sections) {
-        if (!s.InHelp)
-            continue;
+        if (!s.InHelp) continue;
         out += u'\n' + HelpTitle(s.Title) + QStringLiteral(":\n");
         for (int i = 0; i < s.Paragraphs.size(); ++i)
             out += (i > 0 ? QStringLiteral("\n") : QString()) + Wrap(s.Paragraphs[i], width, 2);
@@ -161,16 +157,16 @@ QString HelpText(const Page& page, int width)
 QString RoffPage(const Page& page, const QString& version)
 {
     QString out = QStringLiteral(".\\\" Made from the program's own manual text; do not edit.\n");
-    out += QStringLiteral(".TH \"%1\" 1 \"\" \"Korvane %2\" \"User Commands\"\n").arg(page.Name.toUpper(), version);
-    out += QStringLiteral(".SH NAME\n") + RoffLiteral(page.Name) + QStringLiteral(" \\- ") + RoffText(page.Summary) +
-           u'\n';
+    out += QStringLiteral(".TH \"%1\" 1 \"\" \"Korvane %2\" \"User Commands\"\n")
+               .arg(page.Name.toUpper(), version);
+    out += QStringLiteral(".SH NAME\n") + RoffLiteral(page.Name) + QStringLiteral(" \\- ") +
+           RoffText(page.Summary) + u'\n';
     out += QStringLiteral(".SH SYNOPSIS\n");
     for (int i = 0; i < page.Synopsis.size(); ++i)
-        out += (i == 0 ? QString() : QStringLiteral(".br\n")) + QStringLiteral("\\fB") + RoffLiteral(page.Name) +
-               QStringLiteral("\\fR ") + RoffTerm(page.Synopsis[i]) + u'\n';
+        out += (i == 0 ? QString() : QStringLiteral(".br\n")) + QStringLiteral("\\fB") +
+               RoffLiteral(page.Name) + QStringLiteral("\\fR ") + RoffTerm(page.Synopsis[i]) + u'\n';
     for (const Section& s : page.Sections)
-        if (!s.HelpOnly)
-            out += RoffSection(s);
+        if (!s.HelpOnly) out += RoffSection(s);
     return out;
 }
 

@@ -25,15 +25,15 @@ struct Section
     bool InHelp = false;    // part of --help
     QStringList Paragraphs; // before the items
     QList<Item> Items;
-    QStringList Example;    // lines shown as they are, after the items
-    QStringList After;      // paragraphs after the example
-    bool HelpOnly = false;  // --help only, not in the manual page
+    QStringList Example;   // lines shown as they are, after the items
+    QStringList After;     // paragraphs after the example
+    bool HelpOnly = false; // --help only, not in the manual page
 };
 
 struct Page
 {
-    QString Name;       // "korvane-cli"
-    QString Summary;    // the NAME line's text after the dash
+    QString Name;         // "korvane-cli"
+    QString Summary;      // the NAME line's text after the dash
     QStringList Synopsis; // one usage form per line, without the program's name
     QList<Section> Sections;
 };

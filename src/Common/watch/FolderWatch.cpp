@@ -26,8 +26,7 @@ bool LooksUnfinished(const QString& name)
 {
     static const char* const endings[] = {".part", ".partial", ".crdownload", ".tmp", ".download", "~"};
     for (const char* e : endings)
-        if (name.endsWith(QLatin1String(e), Qt::CaseInsensitive))
-            return true;
+        if (name.endsWith(QLatin1String(e), Qt::CaseInsensitive)) return true;
     return name.startsWith('.');
 }
 
@@ -46,7 +45,8 @@ TFolderWatch::TFolderWatch(TWatchSettings settings, TWatchRecord* record, QObjec
         else
             m_watcher.removePath(dir); // gone; CheckFolders reports a watched folder
     });
-    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, [this](const QString& file) { Consider(file); });
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this,
+            [this](const QString& file) { Consider(file); });
     m_stableTimer.setInterval(std::clamp(m_settings.StableMs / 4, 50, 500));
     connect(&m_stableTimer, &QTimer::timeout, this, [this] { CheckWaiting(); });
     m_folderTimer.setInterval(1000);
@@ -61,8 +61,7 @@ TFolderWatch::~TFolderWatch()
 QString TFolderWatch::Start()
 {
     for (const QString& f : m_settings.Folders)
-        if (!QFileInfo(f).isDir())
-            return f + ": no such folder";
+        if (!QFileInfo(f).isDir()) return f + ": no such folder";
     for (const QString& f : m_settings.Folders)
         Scan(f);
     m_stableTimer.start();
@@ -74,17 +73,14 @@ QString TFolderWatch::Start()
 
 void TFolderWatch::Scan(const QString& folder)
 {
-    if (folder == m_outputFolder || folder.startsWith(m_outputFolder + '/'))
-        return;
-    if (!m_watcher.directories().contains(folder))
-        m_watcher.addPath(folder);
+    if (folder == m_outputFolder || folder.startsWith(m_outputFolder + '/')) return;
+    if (!m_watcher.directories().contains(folder)) m_watcher.addPath(folder);
     const QDir dir(folder);
     const QFileInfoList entries =
         dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Readable, QDir::Name);
     for (const QFileInfo& e : entries) {
         if (e.isDir()) {
-            if (m_settings.Recursive && !e.isSymLink())
-                Scan(e.absoluteFilePath());
+            if (m_settings.Recursive && !e.isSymLink()) Scan(e.absoluteFilePath());
         } else {
             Consider(e.absoluteFilePath());
         }
@@ -99,8 +95,7 @@ bool TFolderWatch::Excluded(const QString& file) const
 
 void TFolderWatch::Consider(const QString& file)
 {
-    if (Excluded(file) || m_converting.contains(file) || m_probing.contains(file))
-        return;
+    if (Excluded(file) || m_converting.contains(file) || m_probing.contains(file)) return;
     const QFileInfo info(file);
     if (!info.isFile()) {
         m_waiting.remove(file);
@@ -110,8 +105,7 @@ void TFolderWatch::Consider(const QString& file)
     const qint64 size = info.size();
     const qint64 modified = ModifiedMs(info);
     // an in-place rewrite shows as a change of the file, not of its folder
-    if (!m_watcher.files().contains(file))
-        m_watcher.addPath(file);
+    if (!m_watcher.files().contains(file)) m_watcher.addPath(file);
     const TWatchEntry* done = m_record->Find(file, TargetOf(file));
     if (done && done->Result != "converting" && SameVersion(*done, size, modified)) {
         m_waiting.remove(file);
@@ -166,10 +160,12 @@ void TFolderWatch::Take(const QString& file, qint64 size, qint64 modifiedMs)
     QThreadPool::globalInstance()->start([this, alive = m_alive, isMedia = IsMedia, file, size, modifiedMs] {
         const bool media = isMedia(file);
         // back on the watch's thread, where alone the flag is cleared
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [this, alive, file, size, modifiedMs, media] {
-            if (*alive)
-                Probed(file, size, modifiedMs, media);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [this, alive, file, size, modifiedMs, media] {
+                if (*alive) Probed(file, size, modifiedMs, media);
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -189,25 +185,21 @@ void TFolderWatch::Probed(const QString& file, qint64 size, qint64 modifiedMs, b
     if (!media) {
         Log(file + ": skipped, not a media file");
         entry.Result = QStringLiteral("skipped");
-        if (!m_record->Put(entry, &error))
-            Log(error);
+        if (!m_record->Put(entry, &error)) Log(error);
         MaybeIdle();
         return;
     }
     TWatchItem item{file, target, earlier && earlier->Result != "skipped"};
     entry.Result = QStringLiteral("converting");
-    if (!m_record->Put(entry, &error))
-        Log(error);
+    if (!m_record->Put(entry, &error)) Log(error);
     m_converting.insert(file, target);
-    if (OnConvert)
-        OnConvert(item);
+    if (OnConvert) OnConvert(item);
 }
 
 void TFolderWatch::Finished(const QString& source, const QString& result, const QString& error)
 {
     const auto it = m_converting.constFind(source);
-    if (it == m_converting.constEnd())
-        return;
+    if (it == m_converting.constEnd()) return;
     const QString target = it.value();
     m_converting.erase(it);
     const TWatchEntry* taken = m_record->Find(source, target);
@@ -217,12 +209,10 @@ void TFolderWatch::Finished(const QString& source, const QString& result, const 
         entry.Error = error;
         entry.When = QDateTime::currentDateTimeUtc();
         QString writeError;
-        if (!m_record->Put(entry, &writeError))
-            Log(writeError);
+        if (!m_record->Put(entry, &writeError)) Log(writeError);
     }
     // a file rewritten while it was converting is seen again
-    if (result != "stopped")
-        Consider(source);
+    if (result != "stopped") Consider(source);
     QTimer::singleShot(0, this, [this] { MaybeIdle(); });
 }
 
@@ -248,8 +238,7 @@ QString TFolderWatch::RootOf(const QString& file) const
 {
     QString best;
     for (const QString& root : m_settings.Folders)
-        if (file.startsWith(root + '/') && root.size() > best.size())
-            best = root;
+        if (file.startsWith(root + '/') && root.size() > best.size()) best = root;
     return best;
 }
 
@@ -264,17 +253,14 @@ QString TFolderWatch::TargetOf(const QString& file) const
 
 void TFolderWatch::Log(const QString& line)
 {
-    if (OnLog)
-        OnLog(line);
+    if (OnLog) OnLog(line);
 }
 
 void TFolderWatch::MaybeIdle()
 {
-    if (!m_waiting.isEmpty() || !m_converting.isEmpty() || !m_probing.isEmpty() || m_idleReported)
-        return;
+    if (!m_waiting.isEmpty() || !m_converting.isEmpty() || !m_probing.isEmpty() || m_idleReported) return;
     m_idleReported = true;
-    if (OnIdle)
-        OnIdle();
+    if (OnIdle) OnIdle();
 }
 
 } // namespace korvane

@@ -28,11 +28,11 @@ namespace korvane {
 
 struct TWatchSettings
 {
-    QStringList Folders;  // the watched folders
+    QStringList Folders;    // the watched folders
     bool Recursive = false; // their subfolders too (kept under the output folder)
-    QString OutputFolder; // where outputs go; never watched itself
-    QString Extension;    // of the outputs, ".mp4" (the profile's)
-    int StableMs = 3000;  // how long a file must keep its size and time
+    QString OutputFolder;   // where outputs go; never watched itself
+    QString Extension;      // of the outputs, ".mp4" (the profile's)
+    int StableMs = 3000;    // how long a file must keep its size and time
 };
 
 // One file to convert.

@@ -22,14 +22,12 @@ QList<TWatchFolderEntry> TWatchFolderList::Load(const QString& file)
 {
     QList<TWatchFolderEntry> entries;
     QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return entries;
+    if (!f.open(QIODevice::ReadOnly)) return entries;
     for (const QJsonValue& v : QJsonDocument::fromJson(f.readAll()).object().value("folders").toArray()) {
         const QJsonObject o = v.toObject();
         TWatchFolderEntry e{o.value("folder").toString(), o.value("profile").toString(),
                             o.value("output").toString(), o.value("category").toString()};
-        if (!e.Folder.isEmpty())
-            entries << e;
+        if (!e.Folder.isEmpty()) entries << e;
     }
     return entries;
 }
@@ -38,8 +36,10 @@ QString TWatchFolderList::Save(const QList<TWatchFolderEntry>& entries, const QS
 {
     QJsonArray folders;
     for (const TWatchFolderEntry& e : entries)
-        folders.append(QJsonObject{
-            {"folder", e.Folder}, {"profile", e.Profile}, {"output", e.OutputFolder}, {"category", e.Category}});
+        folders.append(QJsonObject{{"folder", e.Folder},
+                                   {"profile", e.Profile},
+                                   {"output", e.OutputFolder},
+                                   {"category", e.Category}});
     QDir().mkpath(QFileInfo(file).absolutePath());
     QSaveFile f(file);
     const QByteArray text = QJsonDocument(QJsonObject{{"folders", folders}}).toJson();
@@ -55,10 +55,8 @@ int FindBelow(TPersistentManager* db, int parentId, const QString& name, int dep
     if (depth > 64) // a damaged file; the database itself refuses cycles
         return 0;
     for (const TCategoryRow& row : db->LoadConvertedNodes(parentId)) {
-        if (row.Category.compare(name, Qt::CaseInsensitive) == 0)
-            return row.ID;
-        if (const int below = FindBelow(db, row.ID, name, depth + 1))
-            return below;
+        if (row.Category.compare(name, Qt::CaseInsensitive) == 0) return row.ID;
+        if (const int below = FindBelow(db, row.ID, name, depth + 1)) return below;
     }
     return 0;
 }

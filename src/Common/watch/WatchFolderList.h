@@ -13,9 +13,9 @@ class TPersistentManager;
 struct TWatchFolderEntry
 {
     QString Folder;
-    QString Profile;      // a profile's name (Description)
+    QString Profile; // a profile's name (Description)
     QString OutputFolder;
-    QString Category;     // a history category's name; empty: My Conversions
+    QString Category; // a history category's name; empty: My Conversions
     bool operator==(const TWatchFolderEntry&) const = default;
 };
 

@@ -15,8 +15,7 @@ TWatchRecord::TWatchRecord(QString file) : m_file(std::move(file)) {}
 QString TWatchRecord::DefaultFile()
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (state.isEmpty() || !QDir::isAbsolutePath(state))
-        state = QDir::homePath() + "/.local/state";
+    if (state.isEmpty() || !QDir::isAbsolutePath(state)) state = QDir::homePath() + "/.local/state";
     return state + "/korvane/watch.json";
 }
 
@@ -24,10 +23,8 @@ QString TWatchRecord::Load()
 {
     m_entries.clear();
     QFile f(m_file);
-    if (!f.exists())
-        return {};
-    if (!f.open(QIODevice::ReadOnly))
-        return m_file + ": cannot be read (" + f.errorString() + ")";
+    if (!f.exists()) return {};
+    if (!f.open(QIODevice::ReadOnly)) return m_file + ": cannot be read (" + f.errorString() + ")";
     QJsonParseError parseError{};
     const QJsonDocument doc = QJsonDocument::fromJson(f.readAll(), &parseError);
     f.close();
@@ -48,8 +45,7 @@ QString TWatchRecord::Load()
         e.Result = o.value("result").toString();
         e.Error = o.value("error").toString();
         e.When = QDateTime::fromString(o.value("when").toString(), Qt::ISODateWithMs);
-        if (!e.Source.isEmpty())
-            m_entries.insert(Key(e.Source, e.Target), e);
+        if (!e.Source.isEmpty()) m_entries.insert(Key(e.Source, e.Target), e);
     }
     return {};
 }
@@ -70,20 +66,20 @@ bool TWatchRecord::Save(QString* error) const
 {
     QJsonArray files;
     for (const TWatchEntry& e : m_entries) {
-        QJsonObject o{{"source", e.Source},       {"target", e.Target}, {"size", double(e.Size)},
-                      {"modified_ms", double(e.ModifiedMs)}, {"result", e.Result}};
-        if (!e.Error.isEmpty())
-            o.insert("error", e.Error);
-        if (e.When.isValid())
-            o.insert("when", e.When.toString(Qt::ISODateWithMs));
+        QJsonObject o{{"source", e.Source},
+                      {"target", e.Target},
+                      {"size", double(e.Size)},
+                      {"modified_ms", double(e.ModifiedMs)},
+                      {"result", e.Result}};
+        if (!e.Error.isEmpty()) o.insert("error", e.Error);
+        if (e.When.isValid()) o.insert("when", e.When.toString(Qt::ISODateWithMs));
         files.append(o);
     }
     QDir().mkpath(QFileInfo(m_file).absolutePath());
     QSaveFile f(m_file);
     const QByteArray text = QJsonDocument(QJsonObject{{"files", files}}).toJson(QJsonDocument::Indented);
     if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size() || !f.commit()) {
-        if (error)
-            *error = m_file + ": cannot be written (" + f.errorString() + ")";
+        if (error) *error = m_file + ": cannot be written (" + f.errorString() + ")";
         return false;
     }
     return true;

@@ -16,9 +16,9 @@ namespace korvane {
 
 struct TWatchEntry
 {
-    QString Source;       // absolute path of the source file
-    QString Target;       // the output file the conversion writes
-    qint64 Size = -1;     // bytes of the source when it was taken
+    QString Source;        // absolute path of the source file
+    QString Target;        // the output file the conversion writes
+    qint64 Size = -1;      // bytes of the source when it was taken
     qint64 ModifiedMs = 0; // the source's modification time, ms since the epoch
     // "converting" from the moment the conversion starts (so a run cut short
     // is recognised on the next start), then "completed", "failed", "stopped"

@@ -10,7 +10,10 @@ struct TWatchService::Watch
     std::unique_ptr<TFolderWatch> watch;
 };
 
-TWatchService::TWatchService(QString recordFile, QObject* parent) : QObject(parent), m_record(std::move(recordFile)) {}
+TWatchService::TWatchService(QString recordFile, QObject* parent)
+    : QObject(parent), m_record(std::move(recordFile))
+{
+}
 
 TWatchService::~TWatchService() = default;
 
@@ -29,11 +32,9 @@ void TWatchService::Start(const QList<TWatchFolderEntry>& entries)
     Stop();
     const QString problem = m_record.Load();
     auto log = [this](const QString& line) {
-        if (OnLog)
-            OnLog(line);
+        if (OnLog) OnLog(line);
     };
-    if (!problem.isEmpty())
-        log(problem);
+    if (!problem.isEmpty()) log(problem);
     for (const TWatchFolderEntry& entry : entries) {
         const QString ext = ExtensionOf ? ExtensionOf(entry.Profile) : QString();
         if (ext.isEmpty()) {
@@ -44,14 +45,12 @@ void TWatchService::Start(const QList<TWatchFolderEntry>& entries)
         w->entry = entry;
         w->watch = std::make_unique<TFolderWatch>(
             TWatchSettings{{entry.Folder}, false, entry.OutputFolder, ext, StableMs}, &m_record);
-        if (IsMedia)
-            w->watch->IsMedia = IsMedia;
+        if (IsMedia) w->watch->IsMedia = IsMedia;
         w->watch->OnLog = log;
         TFolderWatch* fw = w->watch.get();
         const TWatchFolderEntry* e = &w->entry;
         w->watch->OnConvert = [this, fw, e](const TWatchItem& item) {
-            if (OnConvert)
-                OnConvert(*e, item);
+            if (OnConvert) OnConvert(*e, item);
             fw->Finished(item.Source, QStringLiteral("queued"));
         };
         const QString startProblem = w->watch->Start();
