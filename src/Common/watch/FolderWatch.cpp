@@ -61,9 +61,15 @@ TFolderWatch::~TFolderWatch()
 QString TFolderWatch::Start()
 {
     for (const QString& f : m_settings.Folders)
-        if (!QFileInfo(f).isDir()) return f + ": no such folder";
-    for (const QString& f : m_settings.Folders)
-        Scan(f);
+        if (!QFileInfo(f).isDir() && !m_settings.WaitForMissing) return f + ": no such folder";
+    for (const QString& f : m_settings.Folders) {
+        if (QFileInfo(f).isDir()) {
+            Scan(f);
+        } else {
+            m_missing.insert(f);
+            Log(f + ": no such folder; watching for it to appear");
+        }
+    }
     m_stableTimer.start();
     m_folderTimer.start();
     // after the caller has returned, so a watch that is idle at once is seen

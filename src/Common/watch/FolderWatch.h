@@ -33,6 +33,9 @@ struct TWatchSettings
     QString OutputFolder;   // where outputs go; never watched itself
     QString Extension;      // of the outputs, ".mp4" (the profile's)
     int StableMs = 3000;    // how long a file must keep its size and time
+    // A folder missing at start is waited for (reported with OnLog) rather
+    // than refused: the desktop program may start before a drive is mounted.
+    bool WaitForMissing = false;
 };
 
 // One file to convert.

@@ -44,7 +44,7 @@ void TWatchService::Start(const QList<TWatchFolderEntry>& entries)
         auto w = std::make_unique<Watch>();
         w->entry = entry;
         w->watch = std::make_unique<TFolderWatch>(
-            TWatchSettings{{entry.Folder}, false, entry.OutputFolder, ext, StableMs}, &m_record);
+            TWatchSettings{{entry.Folder}, false, entry.OutputFolder, ext, StableMs, true}, &m_record);
         if (IsMedia) w->watch->IsMedia = IsMedia;
         w->watch->OnLog = log;
         TFolderWatch* fw = w->watch.get();
