@@ -1,6 +1,7 @@
 #include "FormOptions.h"
 
 #include "Configuration.h"
+#include "WatchFoldersPage.h"
 #include "options/Messages.h"
 
 #include <QCheckBox>
@@ -26,11 +27,13 @@ TFormOptions::TFormOptions(TAVConfiguration* config, QWidget* parent) : QDialog(
     setObjectName("FormOptions");
 
     m_pages = new QListWidget(this);
-    m_pages->addItems({QStringLiteral("General"), QStringLiteral("Performance")});
+    m_pages->addItems({QStringLiteral("General"), QStringLiteral("Performance"), QStringLiteral("Watch folders")});
     m_pages->setFixedWidth(130);
     m_stack = new QStackedWidget(this);
     m_stack->addWidget(BuildGeneralPage());
     m_stack->addWidget(BuildPerformancePage());
+    m_watchFolders = new TWatchFoldersPage(TWatchFolderList::DefaultFile(), config->OutputFolder(), this);
+    m_stack->addWidget(m_watchFolders);
     connect(m_pages, &QListWidget::currentRowChanged, m_stack, &QStackedWidget::setCurrentIndex);
     m_pages->setCurrentRow(0);
 
@@ -145,6 +148,8 @@ void TFormOptions::accept()
     m_config->SetShowAlert(m_showAlert->isChecked());
     try {
         m_config->Save();
+        if (const QString problem = m_watchFolders->Save(); !problem.isEmpty())
+            throw EEngineError(problem.toStdString());
     } catch (const EEngineError& e) {
         // nothing of this dialog takes effect unless it was saved: the old
         // values come back (Cancel then leaves them), the dialog stays open

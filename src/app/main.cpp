@@ -11,6 +11,8 @@
 #include "LogindShutdown.h"
 #include "NewConversionRunner.h"
 #include "SingleInstance.h"
+#include "WatchFolders.h"
+#include "manual/Manual.h"
 #include "options/Messages.h"
 
 #include <QApplication>
@@ -49,11 +51,10 @@ bool CatchEndSignals()
     return true;
 }
 
+// from the text the manual page korvane(1) is made of
 int PrintUsage(FILE* out)
 {
-    std::fprintf(out, "usage: korvane [FILE...]\n"
-                      "       korvane --version\n"
-                      "Opens the new conversion dialog with each FILE; a running program gets them.\n");
+    std::fputs(manual::HelpText(manual::DesktopPage()).toUtf8().constData(), out);
     return out == stdout ? 0 : 2;
 }
 
@@ -123,6 +124,7 @@ int main(int argc, char** argv)
         }
         TLogindShutdown logind;
         logind.WatchShutdown([&window] { window.EndSession(); });
+        StartWatchFolders(dm.get(), &window);
         window.ShowAtStart();
         QObject::connect(&instance, &TSingleInstance::FilesReceived, &window, &TFormMain::OpenFiles);
         if (!files.isEmpty())

@@ -64,7 +64,7 @@ TEST_F(OptionsFixture, ShowsTheCurrentValuesOnBothPages)
 
     TFormOptions form(&config);
     EXPECT_EQ(form.windowTitle(), "Options");
-    ASSERT_EQ(form.PageList()->count(), 2);
+    ASSERT_EQ(form.PageList()->count(), 3);
     EXPECT_EQ(form.PageList()->item(0)->text(), "General");
     EXPECT_EQ(form.PageList()->item(1)->text(), "Performance");
     EXPECT_EQ(form.OutputFolderEdit()->text(), "/data/out");
