@@ -335,6 +335,7 @@ void TAVConverter::Run()
     } catch (const std::exception& e) {
         // the job never started: close what was opened and tell the owner,
         // so a task does not wait for a job that will never progress
+        m_engine->RemoveEmptyOutputs();
         m_engine->CloseFiles();
         m_engine->ReleaseDefaults();
         if (m_stopEarly) {

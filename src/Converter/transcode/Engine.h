@@ -63,6 +63,8 @@ struct OutputEntry
 {
     av::OutputContextPtr ctx;
     std::vector<OutputStreamSetup> streams;  // in stream index order
+    QString createdFile;                     // the file this job created (it did not exist before)
+    int64_t packetsWritten = 0;              // media handed to the muxer
 };
 
 struct JobParams
@@ -110,6 +112,9 @@ struct ConverterEngine
 
     void ReleaseDefaults();
     void CloseFiles();
+    // A failed job removes the outputs it created without writing media into
+    // them (an empty file or a bare header); an output with media stays.
+    void RemoveEmptyOutputs();
 };
 
 // Copies each remembered option that the source knows with all bits of mask

@@ -37,6 +37,7 @@ void Transcoder::Run()
         m_c.CallOnMainThread([this] { m_c.DoError(); });
         // a half-written output is closed so what was written stays readable
         WriteTrailers();
+        m_e.RemoveEmptyOutputs();
     }
 }
 

@@ -12,11 +12,35 @@ namespace korvane {
 
 namespace {
 
+// A demuxer's own option of that name: a raw format's sample_rate, ch_layout...
+bool DemuxerTakes(const AVInputFormat* format, const char* name)
+{
+    return format && format->priv_class &&
+           av_opt_find(const_cast<const AVClass**>(&format->priv_class), name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
+}
+
+// The sound of a headerless input is read at the rate and with the channels
+// the options name, but only when the user named the input's format: a raw
+// format read by its extension (GSM, G.722, ...) keeps its demuxer's own
+// rate, which an output rate from a profile would otherwise replace.
+void FillRawAudioOptions(const TAVConvertOptions& o, const AVInputFormat* forced, AVDictionary** dict)
+{
+    const TAudioOptions* audio = o.AudioOptions();
+    if (audio->m_audioSampleRate > 0 && DemuxerTakes(forced, "sample_rate"))
+        av_dict_set_int(dict, "sample_rate", audio->m_audioSampleRate, 0);
+    if (audio->m_audioChannels > 0 && DemuxerTakes(forced, "ch_layout")) {
+        AVChannelLayout layout{};
+        av_channel_layout_default(&layout, audio->m_audioChannels);
+        char text[64] = {};
+        if (av_channel_layout_describe(&layout, text, sizeof text) >= 0)
+            av_dict_set(dict, "ch_layout", text, 0);
+        av_channel_layout_uninit(&layout);
+    }
+}
+
 void FillDemuxerOptions(const TAVConvertOptions& o, const JobParams& job, AVDictionary** dict)
 {
-    // the parameters a raw or capture demuxer needs; other demuxers leave them unused
-    av_dict_set(dict, "sample_rate", "44100", 0);
-    av_dict_set(dict, "ch_layout", "mono", 0);
+    // the parameters a raw video or grabbing demuxer needs; other demuxers leave them unused
     const TRational* rate = o.VideoOptions()->FrameRate();
     if (rate->num() > 0 && rate->den() > 0)
         av_dict_set(dict, "framerate", QStringLiteral("%1/%2").arg(rate->num()).arg(rate->den()).toUtf8(), 0);
@@ -159,6 +183,7 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
         throw;
     }
     raw->flags |= AVFMT_FLAG_NONBLOCK;
+    FillRawAudioOptions(o, e.forcedInput, &options.p);
     AddPrivateOptions(e, e.forcedInput ? &e.forcedInput->priv_class : nullptr, &options.p);
 
     InputEntry entry;
