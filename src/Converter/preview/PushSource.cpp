@@ -270,6 +270,7 @@ void TFFPushSource::BuildGraphLocked()
     if (!sar.num || !sar.den)
         sar = {0, 1};
     PictureFormat in{m_graphWidth, m_graphHeight, m_graphFormat, st->time_base, sar};
+    in.startSeconds = StreamStartSeconds(m_format.get(), st);
     const SynthSplit split = SplitAtSynth(m_filters);
     std::unique_ptr<TSynthChain> synth;
     if (split.HasSynth())
