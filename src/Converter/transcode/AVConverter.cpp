@@ -389,10 +389,12 @@ void TAVConverter::ResolveFormats()
     const QString& out = m_options->m_outputFormat;
     if (in.isEmpty() && out.isEmpty())
         return;
-    m_engine->forcedInput = in.isEmpty() ? nullptr : av_find_input_format(in.toUtf8().constData());
+    // "wavcap" is the capture, which OpenInput attaches itself
+    const bool capture = in == QLatin1String("wavcap");
+    m_engine->forcedInput = in.isEmpty() || capture ? nullptr : av_find_input_format(in.toUtf8().constData());
     m_engine->forcedOutput =
         out.isEmpty() ? nullptr : av_guess_format(out.toUtf8().constData(), nullptr, nullptr);
-    if (!m_engine->forcedInput && !m_engine->forcedOutput)
+    if (!m_engine->forcedInput && !m_engine->forcedOutput && !capture)
         throw EEngineError(
             QStringLiteral("Unknown input %1 or Output format %2").arg(in, out).toStdString());
 }

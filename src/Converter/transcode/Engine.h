@@ -29,6 +29,9 @@ struct TAVStreamMap
 struct InputResource
 {
     virtual ~InputResource() = default;
+    // Why reading failed, in the source's own words (a capture device that
+    // fell silent); empty to use the library's error text.
+    virtual QString FailureText() const { return {}; }
 };
 
 struct InputEntry

@@ -138,10 +138,19 @@ struct StreamResource : InputResource
 struct WaveCaptureResource : InputResource
 {
     std::unique_ptr<TWaveCaptureInput> input;
+    QString FailureText() const override { return input->Capture().FailureText(); }
 };
 
-// "wavcap:[DEVICE]": the capture is started and read as raw 16-bit PCM with
-// the audio options' rate and channel count (44100 Hz mono when unset).
+// A capture: a "wavcap:[DEVICE]" source, or any name (the device; empty for
+// the default one) with the input format "wavcap".
+bool IsCapture(const TAVConvertOptions& o, const QString& fileName)
+{
+    return IsWaveCaptureSource(fileName) || o.m_inputFormat == QLatin1String("wavcap");
+}
+
+// The capture is set up and read as raw 16-bit PCM with the audio options'
+// rate and channel count (44100 Hz mono when unset); the device starts at
+// the first read, once the outputs are ready.
 const AVInputFormat* AttachCapture(TAVConverter& c, const QString& fileName, AVFormatContext* raw,
                                    AVDictionary** options, InputEntry& entry)
 {
@@ -150,8 +159,9 @@ const AVInputFormat* AttachCapture(TAVConverter& c, const QString& fileName, AVF
     const int channels = audio->m_audioChannels != 0 ? audio->m_audioChannels : 1;
     auto resource = std::make_unique<WaveCaptureResource>();
     int error = 0;
-    resource->input = AttachWaveCapture(fileName, raw, rate, channels, [&c] { return c.StopRequested(); }, options,
-                                        &error);
+    const QString source = IsWaveCaptureSource(fileName) ? fileName : QStringLiteral("wavcap:") + fileName;
+    resource->input =
+        AttachWaveCapture(source, raw, rate, channels, [&c] { return c.StopRequested(); }, options, &error);
     if (!resource->input) {
         avformat_free_context(raw);
         throw EEngineError(QStringLiteral("Could not open file:%1!").arg(error).toStdString());
@@ -203,9 +213,10 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
         av_dict_set(&options.p, "analyzeduration", "20000000", 0);
         entry.resource = std::move(resource);
     }
-    if (IsWaveCaptureSource(fileName))
+    const bool capture = IsCapture(o, fileName);
+    if (capture)
         format = AttachCapture(c, fileName, raw, &options.p, entry);
-    const bool ownSource = IsStreamSource(fileName) || IsWaveCaptureSource(fileName);
+    const bool ownSource = IsStreamSource(fileName) || capture;
     // the open frees the context itself when it fails
     const int ret = avformat_open_input(&raw, (ownSource ? fileName.toUtf8() : LibraryUrl(fileName)).constData(), format, &options.p);
     if (ret < 0)
@@ -214,7 +225,9 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
     AVFormatContext* ctx = raw;
     if (o.ProgramId != 0)
         SelectProgram(ctx, o.ProgramId);
-    const int info = avformat_find_stream_info(ctx, nullptr);
+    // a capture's header says all there is to know: reading ahead would
+    // start the device before the outputs are ready
+    const int info = capture ? 0 : avformat_find_stream_info(ctx, nullptr);
     if (info < 0)
         throw EEngineError(QStringLiteral("Could not find codec parameters:%1!").arg(info).toStdString());
     if (ctx->nb_streams > unsigned(TAVConverter::kMaxStreamsPerFile))
