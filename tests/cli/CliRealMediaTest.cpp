@@ -110,6 +110,6 @@ TEST_F(CliRealMedia, AJobThatFailsBeforeAnyMediaLeavesNoFile)
 
     // a file that was there before is the user's: it stays
     WriteText(out, "keep");
-    EXPECT_NE(Cli({"convert", pictures, "-o", out, "--quiet", "--profile", "MP3 Audio"}).exitCode, 0);
+    EXPECT_NE(Cli({"convert", pictures, "-o", out, "--quiet", "--overwrite", "--profile", "MP3 Audio"}).exitCode, 0);
     EXPECT_TRUE(QFileInfo::exists(out));
 }
