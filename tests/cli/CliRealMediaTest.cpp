@@ -97,6 +97,24 @@ TEST_F(CliRealMedia, RawPcmIsReadWithTheRateAndChannelsTheUserNamed)
     EXPECT_NEAR(p.duration, expected, 0.05);
 }
 
+TEST_F(CliRealMedia, SoundWithCoverArtKeepsBoth)
+{
+    const QString cover = Fixture("cover.png", {"-f", "lavfi", "-i", "testsrc=s=200x200:d=1", "-frames:v", "1"});
+    ASSERT_FALSE(cover.isEmpty());
+    const QString mp3 = Fixture("song_with_cover.mp3", {"-f", "lavfi", "-i", "sine=d=3", "-i", cover, "-map", "0",
+                                                        "-map", "1", "-c:a", "libmp3lame", "-c:v", "mjpeg",
+                                                        "-disposition:v", "attached_pic"});
+    ASSERT_FALSE(mp3.isEmpty());
+    const ProbeResult audio = Convert(mp3, "MP3 Audio", TempDir() + "/song.mp3");
+    EXPECT_NEAR(audio.duration, 3.0, 0.1);
+    // a video profile: the cover becomes the picture, the sound stays whole
+    const ProbeResult video = Convert(mp3, "MPEG-4(*.mp4)", TempDir() + "/song.mp4");
+    ASSERT_TRUE(video.ok) << video.error.toStdString();
+    ASSERT_EQ(video.Count("video"), 1);
+    ASSERT_EQ(video.Count("audio"), 1);
+    EXPECT_NEAR(video.First("audio")->duration, 3.0, 0.1);
+}
+
 TEST_F(CliRealMedia, AJobThatFailsBeforeAnyMediaLeavesNoFile)
 {
     const QString pictures =
