@@ -122,3 +122,22 @@ TEST(PreviewSynth, LoopingScriptPassesPicturesAndGivesWayToChangesAndClosing)
     }
     EXPECT_LT(Seconds(start), budget / 2);
 }
+
+TEST(PreviewSynth, ClosingEndsAScriptInsideALibraryLoop)
+{
+    // a loop in C over a table of any length: only the charges of the bounded
+    // library see the closing
+    const char* const script = "synth=local t = setmetatable({}| {__len = function() return math.maxinteger - 1 end}) "
+                               "table.insert(t| 1| 0)";
+    std::chrono::steady_clock::time_point start;
+    {
+        TFFPushSource source;
+        source.SetDisableAudio(true);
+        source.Load(test::SampleMp4());
+        source.SetVideoFilters(QString::fromUtf8(script));
+        source.Seek(0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        start = std::chrono::steady_clock::now();
+    }
+    EXPECT_LT(Seconds(start), 1.0);
+}
