@@ -63,6 +63,9 @@ TEST(SynthBounds, LibraryLoopsInCEndWithinTheBudget)
         "local s = string.rep('a', 30000) s:find('[' .. string.rep('b-b', 20000) .. 'a]*x')",
         "local s = string.rep('a', 30000) s:match('%f[' .. string.rep('b-b', 20000) .. 'a]a*x')",
         "utf8.char(65)", // not in the sandbox
+        // one instruction each, megabytes of work in C
+        "local s = string.rep('x', 2^22) for i = 1, 1e9 do local t = s:upper() end",
+        "for i = 1, 1e9 do local t = string.rep('ab', 2^21) end",
     };
     for (const QString& call : cases) {
         SCOPED_TRACE(call.left(120).toStdString());
@@ -154,7 +157,8 @@ TEST(SynthBounds, AStopEndsALibraryLoopWithinASecond)
 {
     const QString huge = QString::fromLatin1(kHuge);
     for (const QString& call : {QString("table.move({}, 1, math.maxinteger - 1, 1)"),
-                                "table.insert(" + huge + ", 1, 'x')", "table.remove(" + huge + ", 1)"}) {
+                                "table.insert(" + huge + ", 1, 'x')", "table.remove(" + huge + ", 1)",
+                                QString("local s = string.rep('x', 2^24) for i = 1, 1e9 do local t = s .. i end")}) {
         SCOPED_TRACE(call.toStdString());
         Host h("frame:set(0, 0, 0, 9) " + call);
         h.script.SetInstructionBudget(INT64_MAX / 2);

@@ -22,6 +22,10 @@ namespace {
 
 // The hook runs every kHookStep instructions; the budget is checked there.
 constexpr int kHookStep = 10000;
+// Work in C that allocates (a long string made by "..", string.rep, upper)
+// is one instruction to the hook: every kAllocationStep bytes allocated
+// while a picture runs are charged as kAllocationStep / 64 instructions.
+constexpr size_t kAllocationStep = size_t(1) << 20;
 
 uint8_t ClampSample(lua_Number v)
 {
@@ -132,13 +136,30 @@ void* TSynthScript::Allocate(void* ud, void* ptr, size_t oldSize, size_t newSize
     if (newSize > old && self->m_memoryInUse + (newSize - old) > self->m_memoryCap)
         return nullptr; // Lua raises "not enough memory"
     void* block = std::realloc(ptr, newSize);
-    if (block) self->m_memoryInUse = self->m_memoryInUse - old + newSize;
+    if (block) {
+        self->m_memoryInUse = self->m_memoryInUse - old + newSize;
+        if (newSize > old && (self->m_allocated += newSize - old) >= kAllocationStep) self->ChargeAllocations();
+    }
     return block;
 }
 
 TSynthScript& TSynthScript::Self(lua_State* L)
 {
     return **static_cast<TSynthScript**>(lua_getextraspace(L));
+}
+
+void TSynthScript::ChargeAllocations()
+{
+    const auto units = int64_t(m_allocated / 64);
+    m_allocated = 0;
+    if (!m_picture || m_aborting) return;
+    // an allocator cannot raise an error: the next instruction does
+    m_instructions += units;
+    const bool stopped = m_stop && m_stop();
+    if (!stopped && m_instructions <= m_budget) return;
+    m_aborting = true;
+    m_stoppedByRequest = stopped;
+    lua_sethook(m_lua, &TSynthScript::Hook, LUA_MASKCOUNT, 1);
 }
 
 void TSynthScript::Hook(lua_State* L, lua_Debug*)
@@ -186,6 +207,7 @@ bool TSynthScript::Process(AVFrame* picture, int64_t number, double timeSeconds,
     std::fill(std::begin(m_touched), std::end(m_touched), false);
     m_instructions = 0;
     m_sinceStopCheck = 0;
+    m_allocated = 0;
     m_aborting = false;
     m_stoppedByRequest = false;
     lua_settop(L, 0);

@@ -78,6 +78,7 @@ private:
     static int RunPicture(lua_State* L);
     [[noreturn]] static int Panic(lua_State* L);
     static QString ErrorMessage(lua_State* L);
+    void ChargeAllocations();
     static int FrameGet(lua_State* L);
     static int FrameSet(lua_State* L);
     static int FrameMap(lua_State* L);
@@ -103,6 +104,7 @@ private:
     bool m_panicked = false; // an error escaped every protected call: the state is not used again
     size_t m_memoryCap = kDefaultMemoryCap;
     size_t m_memoryInUse = 0;
+    size_t m_allocated = 0; // bytes allocated since the last charge
     QString m_firstError;
     QString m_loadError;
     AVFrame* m_picture = nullptr;        // during Process only
