@@ -197,7 +197,7 @@ int TWaveCapture::ReadPacket(AVPacket* pkt)
             if (got < 0 && !Recover(int(got))) return DeviceError(int(got));
             if (got < 0) AccountForLoss();
             if (m_silentFrames > 0) return Silence(pkt);
-            if (got == 0 && Now() - m_lastSoundUs >= kSilenceLimitUs) return Silent();
+            if (Now() - m_lastSoundUs >= kSilenceLimitUs) return Silent();
             continue;
         }
         av_shrink_packet(pkt, int(got) * blockAlign);
