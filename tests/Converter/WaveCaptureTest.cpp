@@ -283,3 +283,32 @@ TEST(WaveCapture, JobRecordsTheFedSamplesIntoAFile)
         }
     }
 }
+
+TEST(WaveCapture, TheDeviceStartsWhenTheOutputIsReady)
+{
+    AlsaFeed feed;
+    AVFormatContext* ctx = avformat_alloc_context();
+    ASSERT_TRUE(ctx);
+    av::Dict options;
+    int error = 0;
+    std::unique_ptr<TWaveCaptureInput> input =
+        AttachWaveCapture("wavcap:feedA", ctx, 44100, 2, {}, &options.p, &error);
+    ASSERT_TRUE(input) << error;
+    EXPECT_FALSE(input->Capture().Started());
+    ASSERT_EQ(avformat_open_input(&ctx, "wavcap:feedA", av_find_input_format("s16le"), &options.p), 0);
+    av::InputContextPtr owner(ctx);
+    // the open reads (a tag check) but records nothing
+    EXPECT_FALSE(input->Capture().Started());
+    input->OutputsReady();
+    EXPECT_FALSE(input->Capture().Started());
+    QByteArray captured;
+    av::PacketPtr pkt = av::NewPacket();
+    while (captured.size() < 16384) {
+        ASSERT_EQ(av_read_frame(ctx, pkt.get()), 0);
+        captured.append(reinterpret_cast<const char*>(pkt->data), pkt->size);
+        av_packet_unref(pkt.get());
+    }
+    EXPECT_TRUE(input->Capture().Started());
+    // the feed from its start, none of the silence of the open before it
+    EXPECT_TRUE(captured.startsWith(feed.A().left(4096)));
+}

@@ -212,6 +212,15 @@ int TWaveCapture::ReadPacket(AVPacket* pkt)
     }
 }
 
+void TWaveCapture::Rewind()
+{
+    if (!m_pcm || !m_started) return;
+    snd_pcm_drop(m_pcm);
+    snd_pcm_prepare(m_pcm); // a failure shows at the next start
+    m_started = false;
+    m_silentFrames = 0;
+}
+
 int TWaveCapture::ReadClose()
 {
     if (m_pcm) {
@@ -252,9 +261,22 @@ TWaveCaptureInput::~TWaveCaptureInput()
     }
 }
 
+void TWaveCaptureInput::OutputsReady()
+{
+    m_ready = true;
+    m_capture->Rewind();
+    av_packet_unref(m_pending.get());
+    m_offset = 0;
+    if (m_io) m_io->buf_ptr = m_io->buf_end; // the silence read ahead goes
+}
+
 int TWaveCaptureInput::Read(void* opaque, uint8_t* buffer, int size)
 {
     auto* self = static_cast<TWaveCaptureInput*>(opaque);
+    if (!self->m_ready) {
+        std::memset(buffer, 0, size_t(size));
+        return size;
+    }
     AVPacket* pending = self->m_pending.get();
     if (self->m_offset >= pending->size) {
         av_packet_unref(pending);

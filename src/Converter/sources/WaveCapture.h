@@ -71,6 +71,8 @@ public:
     int ReadPacket(AVPacket* pkt);
     // Stops and closes the device: 0.
     int ReadClose();
+    // Stops a started device and drops what it holds: the next read starts it again.
+    void Rewind();
 
     QString Device() const { return m_device; }
     bool Started() const { return m_started; }
@@ -121,6 +123,10 @@ public:
     TWaveCaptureInput(const TWaveCaptureInput&) = delete;
     TWaveCaptureInput& operator=(const TWaveCaptureInput&) = delete;
     TWaveCapture& Capture() const { return *m_capture; }
+    // The job's output is ready: the device starts at the next read. Until
+    // then reads get silence that is never handed on (the library reads at
+    // the open, looking for a tag): the device records nothing before.
+    void OutputsReady();
 
 private:
     friend std::unique_ptr<TWaveCaptureInput> AttachWaveCapture(const QString&, AVFormatContext*, int, int,
@@ -132,6 +138,7 @@ private:
     AVIOContext* m_io = nullptr;
     av::PacketPtr m_pending; // captured bytes not yet read by the demuxer
     int m_offset = 0;
+    bool m_ready = false; // the outputs are ready: reads record
 };
 
 // Opens the capture named by name with rate and channels and attaches it to

@@ -32,6 +32,8 @@ struct InputResource
     // Why reading failed, in the source's own words (a capture device that
     // fell silent); empty to use the library's error text.
     virtual QString FailureText() const { return {}; }
+    // Called once the outputs are open and their headers written.
+    virtual void OutputsReady() {}
 };
 
 struct InputEntry

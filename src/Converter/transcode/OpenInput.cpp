@@ -139,6 +139,7 @@ struct WaveCaptureResource : InputResource
 {
     std::unique_ptr<TWaveCaptureInput> input;
     QString FailureText() const override { return input->Capture().FailureText(); }
+    void OutputsReady() override { input->OutputsReady(); }
 };
 
 // A capture: a "wavcap:[DEVICE]" source, or any name (the device; empty for

@@ -56,6 +56,9 @@ void Transcoder::Setup()
             for (size_t o = 0; o < m_e.outputs.size(); ++o)
                 CopyChapters(int(i), int(o));
     WriteHeaders();
+    for (InputEntry& in : m_e.inputs)
+        if (in.resource)
+            in.resource->OutputsReady();
     m_c.SetStartTime(av_gettime());
 }
 
