@@ -14,9 +14,12 @@
 // The script comes from stored profiles and the history, so it runs in a
 // sandbox: only the base library (no dofile, loadfile, print; load takes
 // text chunks only), string, table and math; a budget of instructions per
-// picture; a cap on the state's memory. A script that fails (at load or on a
-// picture, including an exhausted budget or a stop request) leaves that
-// picture unchanged; the first error message is reported once.
+// picture, which the library's loops in C and large allocations are charged
+// to as well (SynthLibrary); no finalizers; a cap on the state's memory.
+// Every entry into the state is protected, so even a full memory is a
+// script error. A script that fails (at load or on a picture, including an
+// exhausted budget or a stop request) leaves that picture unchanged; the
+// first error message is reported once.
 //
 // One host belongs to one job's worker thread; it is not shared.
 #pragma once
