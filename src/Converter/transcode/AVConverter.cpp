@@ -44,7 +44,11 @@ void TAVConverter::Start()
 {
     if (m_started.exchange(true))
         return; // one job per converter
-    m_worker = std::thread([this] { Execute(); });
+    // the thread names itself: it may run before m_worker holds it
+    m_worker = std::thread([this] {
+        m_workerId = std::this_thread::get_id();
+        Execute();
+    });
 }
 
 void TAVConverter::Pause()
@@ -417,7 +421,7 @@ void TAVConverter::Cleanup()
 int64_t TAVConverter::GetInputSize(int index) const
 {
     // the inputs belong to the worker: other threads get the last figure it published
-    if (std::this_thread::get_id() != m_worker.get_id())
+    if (std::this_thread::get_id() != m_workerId.load())
         return index == 0 ? int64_t(m_inputSize) : 0;
     if (index < 0 || index >= int(m_engine->inputs.size()) || !m_engine->inputs[index].ctx)
         return 0;
