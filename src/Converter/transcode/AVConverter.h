@@ -87,7 +87,10 @@ public:
     int64_t InputSize() const { return m_inputSize; }
 
     void Start();
-    void Pause();
+    // A pause asked while the job still opens its files takes effect when
+    // transcoding begins. False when there is nothing to pause (the job has
+    // not started, has ended, or is stopping).
+    bool Pause();
     void Resume();
     void Stop();
 
@@ -188,6 +191,7 @@ private:
     int64_t m_lastProgressPostUs = INT64_MIN / 2; // worker only
     std::atomic<bool> m_endedOnStop{false};
     std::atomic<bool> m_stopEarly{false};
+    std::atomic<bool> m_pauseEarly{false}; // a pause asked before transcoding began
     std::thread m_worker;
     std::atomic<std::thread::id> m_workerId{}; // set by the worker itself
 
