@@ -150,3 +150,22 @@ TEST(PreviewSynth, ScriptErrorsAreReported)
     ASSERT_EQ(errors.size(), 1) << errors.join('|').toStdString();
     EXPECT_TRUE(errors.first().contains(QStringLiteral("boom in the script"))) << errors.first().toStdString();
 }
+
+TEST(PreviewSynth, ClosingEndsAScriptInsideALibraryLoop)
+{
+    // a loop in C over a table of any length: only the charges of the bounded
+    // library see the closing
+    const char* const script = "synth=local t = setmetatable({}| {__len = function() return math.maxinteger - 1 end}) "
+                               "table.insert(t| 1| 0)";
+    std::chrono::steady_clock::time_point start;
+    {
+        TFFPushSource source;
+        source.SetDisableAudio(true);
+        source.Load(test::SampleMp4());
+        source.SetVideoFilters(QString::fromUtf8(script));
+        source.Seek(0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        start = std::chrono::steady_clock::now();
+    }
+    EXPECT_LT(Seconds(start), 1.0);
+}

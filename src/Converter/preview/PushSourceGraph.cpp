@@ -64,6 +64,7 @@ void TFFPushSource::BuildGraphLocked()
     if (!sar.num || !sar.den)
         sar = {0, 1};
     PictureFormat in{m_graphWidth, m_graphHeight, m_graphFormat, st->time_base, sar};
+    in.startSeconds = StreamStartSeconds(m_format.get(), st);
     // a job that deinterlaces puts the deinterlacer first, as the conversion does
     QString description = m_filters;
     if (m_deinterlace)
