@@ -217,6 +217,16 @@ void TFormNewConversion::SelectProfile(int index)
     ShowProfileInformation();
     TAVProfile* profile = CurrentProfile();
     m_editProfile->setEnabled(qobject_cast<TAVCustomAudioProfile*>(profile) != nullptr);
+    // the preview deinterlaces when the job will
+    // (a profile that cannot be applied is reported at Start)
+    TAVConvertOptions jobOptions;
+    bool deinterlace = false;
+    try {
+        deinterlace = profile && profile->Apply(&jobOptions) &&
+                      jobOptions.VideoOptions()->property("Deinterlace").toBool();
+    } catch (const std::exception&) {
+    }
+    m_preview->SetDeinterlace(deinterlace);
     const QString output = m_outputEdit->text();
     if (profile && !output.trimmed().isEmpty()) {
         // A chosen path only changes its extension; a proposed one is
