@@ -55,6 +55,8 @@ void PrintUsage(FILE* to)
         "  --chapters A-B            DVD chapter range (default: all)\n"
         "  --angle K                 DVD angle (default 1)\n"
         "  --overwrite               replace existing output files (otherwise such a job fails)\n"
+        "  --resume                  carry on an output left by a stopped or killed run of the\n"
+        "                            same source with the same settings (no output: convert)\n"
         "  --quiet                   no progress lines\n"
         "  --json                    print one JSON object per job on stdout when it ends\n"
         "  --log FILE                write every job's log lines to FILE\n"
