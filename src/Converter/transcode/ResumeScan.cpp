@@ -306,6 +306,10 @@ int WriteAt(AVFormatContext* oc, AVPacket* pkt, const AVStream* in, int64_t ptsU
 
 struct Joiner
 {
+    Joiner(const ResumePoint& p, AVFormatContext* out, std::vector<QByteArray> firstSkips)
+        : point(p), oc(out), skips(std::move(firstSkips))
+    {
+    }
     const ResumePoint& point;
     AVFormatContext* oc = nullptr;
 
@@ -503,8 +507,7 @@ QString JoinResumed(const QString& output, const QString& part, const QString& j
     av_dict_copy(&options.p, muxerOptions, 0);
     if ((ret = avformat_write_header(oc.get(), &options.p)) < 0)
         return Failed("Writing the joined file's header", ret);
-    Joiner joiner{point, oc.get()};
-    joiner.skips = skips;
+    Joiner joiner(point, oc.get(), std::move(skips));
     if ((ret = joiner.CopyKept(kept.get())) < 0)
         return Failed("Copying the kept part", ret);
     if ((ret = joiner.CopyRest(rest.get(), point.anchorNormUs + point.resumeUs - anchorUs)) < 0)
