@@ -95,20 +95,23 @@ int64_t FrameDurationUs(const AVStream* st, const std::vector<PacketInfo>& list)
     return 0;
 }
 
+// Audio packets the new part's encoder makes before its sound is used:
+// enough for its priming and the overlap of its first transform. As many at
+// the end of a stopped run hold what its encoder made of the silence after
+// the stop, and are not kept either.
+constexpr int kAudioPreroll = 3;
+
 // The first packet of list at or after cutUs plus preroll, leaving the new
 // encoder that much sound to settle before its part is used; -1 when the
 // kept sound does not reach that far.
 int64_t AudioKeep(const std::vector<PacketInfo>& list, int64_t cutUs, int64_t prerollUs)
 {
-    for (size_t i = 0; i < list.size(); ++i)
+    for (size_t i = 0; i + kAudioPreroll < list.size(); ++i)
         if (list[i].tsUs >= cutUs + prerollUs)
             return int64_t(i);
     return -1;
 }
 
-// Audio packets the new part's encoder makes before its sound is used:
-// enough for its priming and the overlap of its first transform.
-constexpr int kAudioPreroll = 3;
 
 bool ChooseVideoCut(AVFormatContext* ic, const std::vector<std::vector<PacketInfo>>& packets, int v,
                     ResumePoint& p)
@@ -169,10 +172,11 @@ bool ChooseAudioCut(AVFormatContext* ic, const std::vector<std::vector<PacketInf
 {
     const std::vector<PacketInfo>& audio = packets[a];
     const int64_t frame = FrameDurationUs(ic->streams[a], audio);
-    const int64_t n = int64_t(audio.size());
+    const int64_t n = int64_t(audio.size()) - kAudioPreroll; // whole packets before the end's flush
     if (frame <= 0 || n <= kAudioPreroll)
         return false;
-    const int64_t endUs = audio.back().tsUs + (audio.back().durUs > 0 ? audio.back().durUs : frame);
+    const PacketInfo& last = audio[size_t(n - 1)];
+    const int64_t endUs = last.tsUs + (last.durUs > 0 ? last.durUs : frame);
     p.anchor = a;
     p.anchorNormUs = audio.front().tsUs;
     p.cutNormUs = endUs;
