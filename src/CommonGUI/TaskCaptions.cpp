@@ -99,7 +99,7 @@ QString TConvertingTask::GetCaption(int column)
         // a task that has not run shows what a run at 0 % shows
         return TimeText(c ? c->GetRemainingTime() : 362439);
     case 9:
-        return TimeText(c ? c->GetElapsedTime() : 0);
+        return TimeText(EarlierUsedTime() + (c ? c->GetElapsedTime() : 0));
     default:
         return {};
     }

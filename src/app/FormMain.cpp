@@ -192,6 +192,8 @@ void TFormMain::BuildActions()
     actStartTask = new QAction(StatusIcon(TStatusPicture::Running), QStringLiteral("Start Task"), this);
     actPauseTask = new QAction(StatusIcon(TStatusPicture::Paused), QStringLiteral("Pause Task"), this);
     actStopTask = new QAction(StatusIcon(TStatusPicture::Stopped), QStringLiteral("Stop Task"), this);
+    actResumeTask = new QAction(s->standardIcon(QStyle::SP_MediaSeekForward), QStringLiteral("Resume Task"), this);
+    actResumeTask->setToolTip(QStringLiteral("Carry on a stopped task's output where it stopped"));
     actExit = new QAction(QStringLiteral("Exit"), this);
     actShutdownWhenDone = new QAction(QStringLiteral("Shutdown PC When Done"), this);
     actShutdownWhenDone->setCheckable(true);
@@ -216,6 +218,7 @@ void TFormMain::BuildMenus()
     file->addAction(actStartTask);
     file->addAction(actPauseTask);
     file->addAction(actStopTask);
+    file->addAction(actResumeTask);
     file->addSeparator();
     file->addAction(actExit);
     QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
@@ -236,6 +239,7 @@ void TFormMain::BuildMenus()
     bar->addAction(actStartTask);
     bar->addAction(actPauseTask);
     bar->addAction(actStopTask);
+    bar->addAction(actResumeTask);
     bar->addSeparator();
     bar->addAction(actHomepage);
 }
@@ -246,6 +250,7 @@ void TFormMain::WireActions()
     connect(actStartTask, &QAction::triggered, this, &TFormMain::StartTask);
     connect(actPauseTask, &QAction::triggered, this, &TFormMain::PauseTask);
     connect(actStopTask, &QAction::triggered, this, &TFormMain::StopTasks);
+    connect(actResumeTask, &QAction::triggered, this, &TFormMain::ResumeTask);
     connect(actExit, &QAction::triggered, this, &QWidget::close);
     connect(actShutdownWhenDone, &QAction::toggled, this,
             [this](bool on) { m_dm->Config()->SetShutdownWhenDone(on); });
@@ -335,6 +340,7 @@ void TFormMain::UpdateActions()
     actStartTask->setEnabled(current && (status == TAVTask::stPaused || status == TAVTask::stError));
     actPauseTask->setEnabled(current && status == TAVTask::stRunning);
     actStopTask->setEnabled(std::any_of(selected.begin(), selected.end(), IsActive));
+    actResumeTask->setEnabled(current && selected.size() == 1 && current->CanResumeTask());
     m_dm->actDeleteTask->setEnabled(!selected.isEmpty());
     const bool one = selected.size() == 1 && current;
     m_dm->actOpenSource->setEnabled(one && current->CanOpenSource());
@@ -382,6 +388,13 @@ void TFormMain::StartTask()
         task->Resume();
     else if (task->Status() == TAVTask::stError)
         task->Start();
+    UpdateActions();
+}
+
+void TFormMain::ResumeTask()
+{
+    if (TAVTask* task = CurrentTask())
+        task->ResumeTask();
     UpdateActions();
 }
 

@@ -76,6 +76,7 @@ public:
     QAction* actStartTask;
     QAction* actPauseTask;
     QAction* actStopTask;
+    QAction* actResumeTask;
     QAction* actExit;
     QAction* actShutdownWhenDone;
     QAction* actOptions;
@@ -99,6 +100,7 @@ private:
 
     void NewConversion(const QStringList& sources);
     void StartTask();
+    void ResumeTask();
     void PauseTask();
     void StopTasks();
     void DeleteTasks();
