@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace korvane {
 
@@ -200,19 +201,88 @@ bool ChooseAudioCut(AVFormatContext* ic, const std::vector<std::vector<PacketInf
 
 } // namespace
 
+namespace {
+
+// The byte after the first start code (00 00 01) at or after from whose
+// next byte satisfies match; -1 when none.
+int FindStartCode(const AVPacket* pkt, int from, const std::function<bool(uint8_t)>& match)
+{
+    for (int i = from; i + 3 < pkt->size; ++i)
+        if (pkt->data[i] == 0 && pkt->data[i + 1] == 0 && pkt->data[i + 2] == 1 && match(pkt->data[i + 3]))
+            return i + 3;
+    return -1;
+}
+
+// Reads one unsigned Exp-Golomb number at *bit of data (size bytes); -1
+// when it runs off the end.
+int64_t ReadUe(const uint8_t* data, int size, int* bit)
+{
+    int zeros = 0;
+    const auto next = [&]() -> int {
+        if (*bit >= size * 8)
+            return -1;
+        const int b = (data[*bit / 8] >> (7 - *bit % 8)) & 1;
+        ++*bit;
+        return b;
+    };
+    int b;
+    while ((b = next()) == 0)
+        ++zeros;
+    if (b < 0 || zeros > 31)
+        return -1;
+    int64_t value = 1;
+    for (int i = 0; i < zeros; ++i) {
+        if ((b = next()) < 0)
+            return -1;
+        value = value * 2 + b;
+    }
+    return value - 1;
+}
+
+// A slice header (after its NAL header) of an I or SI slice.
+bool H264IntraSlice(const uint8_t* data, int size)
+{
+    int bit = 0;
+    if (ReadUe(data, size, &bit) < 0) // first_mb_in_slice
+        return false;
+    const int64_t type = ReadUe(data, size, &bit);
+    return type >= 0 && (type % 5 == 2 || type % 5 == 4);
+}
+
+} // namespace
+
 bool IsKeyPicture(const AVCodecParameters* par, const AVPacket* pkt)
 {
-    if (par->codec_type != AVMEDIA_TYPE_VIDEO)
-        return pkt->flags & AV_PKT_FLAG_KEY;
-    if (par->codec_id == AV_CODEC_ID_MPEG4 && pkt->data) {
-        // an AVI without its index marks every packet as key: the picture
-        // header says what it is (vop_coding_type 0 is an intra picture)
-        for (int i = 0; i + 4 < pkt->size; ++i)
-            if (pkt->data[i] == 0 && pkt->data[i + 1] == 0 && pkt->data[i + 2] == 1 && pkt->data[i + 3] == 0xB6)
-                return (pkt->data[i + 4] >> 6) == 0;
-        return false;
+    const bool flagged = pkt->flags & AV_PKT_FLAG_KEY;
+    if (par->codec_type != AVMEDIA_TYPE_VIDEO || !flagged || !pkt->data || pkt->size < 5)
+        return flagged;
+    // an AVI without its index marks every packet as key: the picture
+    // header says what it is
+    switch (par->codec_id) {
+    case AV_CODEC_ID_MPEG4: {
+        // vop_coding_type 0 is an intra picture
+        const int at = FindStartCode(pkt, 0, [](uint8_t b) { return b == 0xB6; });
+        return at >= 0 && at + 1 < pkt->size && (pkt->data[at + 1] >> 6) == 0;
     }
-    return pkt->flags & AV_PKT_FLAG_KEY;
+    case AV_CODEC_ID_MPEG1VIDEO:
+    case AV_CODEC_ID_MPEG2VIDEO: {
+        // picture_coding_type 1 is an intra picture
+        const int at = FindStartCode(pkt, 0, [](uint8_t b) { return b == 0x00; });
+        return at >= 0 && at + 2 < pkt->size && ((pkt->data[at + 2] >> 3) & 7) == 1;
+    }
+    case AV_CODEC_ID_H264: {
+        // a stream of start codes (not length-prefixed): an IDR slice, or
+        // an intra slice (the key pictures of open GOPs)
+        if (!(pkt->data[0] == 0 && pkt->data[1] == 0 && (pkt->data[2] == 1 || (pkt->data[2] == 0 && pkt->data[3] == 1))))
+            return flagged;
+        const int at = FindStartCode(pkt, 0, [](uint8_t b) { return (b & 0x1F) == 5 || (b & 0x1F) == 1; });
+        if (at < 0)
+            return false;
+        return (pkt->data[at] & 0x1F) == 5 || H264IntraSlice(pkt->data + at + 1, pkt->size - at - 1);
+    }
+    default:
+        return flagged;
+    }
 }
 
 ResumePoint ScanForResume(const QString& output)
