@@ -136,7 +136,7 @@ struct Case
 
 std::ostream& operator<<(std::ostream& os, const Case& c)
 {
-    return os << c.profile << (c.signal == SIGKILL ? " killed" : " interrupted");
+    return os << c.profile << " ." << c.suffix << (c.signal == SIGKILL ? " killed" : " interrupted");
 }
 
 class CliResume : public CliTestBase, public ::testing::WithParamInterface<Case>
@@ -146,7 +146,7 @@ protected:
     static QString Full(const Case& c)
     {
         static std::map<QString, QString> made;
-        QString& full = made[c.profile];
+        QString& full = made[QString(c.profile) + c.suffix];
         if (full.isEmpty()) {
             full = TempDir() + "/full." + c.suffix;
             const ProcessResult r = Cli({"convert", Source(), "-p", c.profile, "-o", full, "-q"});
@@ -237,7 +237,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"Matroska Video", "mkv", SIGINT, false}, Case{"Matroska Video", "mkv", SIGKILL, false},
                       Case{"Normal AVI (*.avi)", "avi", SIGKILL, false},
                       Case{"MPEG4-AVC(*.mp4)", "mp4", SIGINT, false}, Case{"MPEG4-AVC(*.mp4)", "mp4", SIGKILL, true},
-                      Case{"MPEG-2 (*.mpg)", "mpg", SIGKILL, false}, Case{"MP3 Audio", "mp3", SIGINT, false},
+                      Case{"MPEG-2 (*.mpg)", "mpg", SIGKILL, false}, Case{"Matroska Video", "ts", SIGKILL, false},
+                      Case{"MP3 Audio", "mp3", SIGINT, false},
                       Case{"MP3 Audio", "mp3", SIGKILL, false}));
 
 class CliResumeRefusal : public CliTestBase
