@@ -322,3 +322,27 @@ TEST_F(CliResumeRefusal, NoOutputConvertsAndOverwriteStartsOver)
 }
 
 } // namespace
+
+namespace {
+
+class CliResumeTwoPass : public CliTestBase
+{
+};
+
+TEST_F(CliResumeTwoPass, ATwoPassRunStartsOverAndSaysSo)
+{
+    const QString dir = TempDir();
+    const QString out = dir + "/two-pass.avi";
+    const QStringList args = {"convert", Source(), "-p", "Normal AVI (*.avi)", "-o", out, "-q", "--set",
+                              "VideoOptions.Pass=1"};
+    ASSERT_TRUE(ConvertAndStop(args, out, 1500000, SIGINT));
+    const QString log = dir + "/two-pass.log";
+    const ProcessResult r = Cli(args + QStringList{"--resume", "--log", log});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QString text = QString::fromUtf8(ReadText(log));
+    EXPECT_TRUE(text.contains("two-pass")) << text.toStdString();
+    EXPECT_TRUE(text.contains("converting from the start"));
+    EXPECT_NEAR(Probe(out).duration, 24.0, 0.1);
+}
+
+} // namespace
