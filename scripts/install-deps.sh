@@ -12,7 +12,8 @@ packages=(
   libdvdnav-dev libdvdread-dev dvdauthor genisoimage
   liblua5.4-dev libasound2-dev libfontconfig-dev
   libgtest-dev libgmock-dev
-  fonts-dejavu-core time xvfb xauth pulseaudio pulseaudio-utils
+  fonts-dejavu-core time xvfb xauth xdotool pulseaudio pulseaudio-utils
+  dpkg-dev lintian desktop-file-utils appstream librsvg2-bin file man-db zsh
 )
 
 missing=()

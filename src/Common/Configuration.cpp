@@ -69,6 +69,38 @@ bool ApplyProcessPriority(int index, QString* error)
     return false;
 }
 
+int TAVConfiguration::EffectivePriority()
+{
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, 0);
+    if (nice == -1 && errno != 0)
+        return TPerformanceOptions::kNormalPriority;
+    for (int index = TPerformanceOptions::kMaxThreadPriority; index > 0; --index)
+        if (NiceValueForPriority(index) >= nice)
+            return index;
+    return 0;
+}
+
+QString TAVConfiguration::PriorityName(int index)
+{
+    static const char* const kNames[] = {"Idle", "Below Normal", "Normal", "Above Normal", "High", "Real Time"};
+    return QString::fromLatin1(kNames[std::clamp(index, 0, TPerformanceOptions::kMaxThreadPriority)]);
+}
+
+bool TAVConfiguration::ApplyPriorityNow(int index, QString* error)
+{
+    bool applied = true;
+    if (TryApplyPriority)
+        applied = TryApplyPriority(index, error);
+    else if (ApplyPriority)
+        ApplyPriority(index);
+    else
+        applied = ApplyProcessPriority(index, error);
+    if (applied)
+        m_appliedPriority = index;
+    return applied;
+}
+
 // ---- TAVConfiguration
 
 TAVConfiguration::TAVConfiguration(QObject* parent)
@@ -134,10 +166,10 @@ void TAVConfiguration::Save()
     const QString folder = QFileInfo(file).absolutePath();
     if (!QDir().mkpath(folder))
         throw EEngineError(QStringLiteral("Cannot create folder \"%1\".").arg(folder).toStdString());
-    if (ApplyPriority)
-        ApplyPriority(m_performance->ThreadPrority());
-    else
-        ApplyProcessPriority(m_performance->ThreadPrority());
+    // applied when it changed since the last time (the Options dialog
+    // applies it first, to report a refusal)
+    if (m_performance->ThreadPrority() != m_appliedPriority)
+        ApplyPriorityNow(m_performance->ThreadPrority(), nullptr);
     SaveToFile(file);
 }
 

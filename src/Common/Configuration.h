@@ -87,6 +87,16 @@ public:
     // Applies a priority index to the process; ApplyProcessPriority unless
     // replaced (tests record the call instead of renicing the test run).
     std::function<void(int index)> ApplyPriority;
+    // Applies a priority index now and says whether the system took it (the
+    // reason in error when not). TryApplyPriority replaces the system call
+    // in tests; ApplyPriority, when set, always succeeds.
+    bool ApplyPriorityNow(int index, QString* error);
+    std::function<bool(int index, QString* error)> TryApplyPriority;
+    // The priority index in effect for this process: the highest index whose
+    // nice value is not below the process's.
+    static int EffectivePriority();
+    // "Idle", "Below Normal", "Normal", "Above Normal", "High", "Real Time".
+    static QString PriorityName(int index);
 
 private:
     QString SetDamagedFileAside(const QString& file, const QString& reason);
@@ -95,6 +105,7 @@ private:
     bool m_shutdownWhenDone = false;
     QString m_outputFolder;
     bool m_showAlert = true;
+    int m_appliedPriority = -1; // the index last applied to the process
 };
 
 // The nice value of a priority index: 19, 10, 0, -5, -10, -20 for idle,

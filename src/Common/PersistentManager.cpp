@@ -425,6 +425,14 @@ std::vector<TConversionRow> TPersistentManager::LoadConvertedTasks(int categoryI
     return ReadConversions(q);
 }
 
+std::vector<TConversionRow> TPersistentManager::RowsContaining(const QString& text, int exceptId)
+{
+    QSqlQuery q = d->Run(
+        QStringLiteral("select * from Conversions where ID<>? and instr(ConvertSettings, ?)>0 order by ID"),
+        {exceptId, text});
+    return ReadConversions(q);
+}
+
 std::vector<TCategoryRow> TPersistentManager::LoadConvertedNodes(int parentId)
 {
     QSqlQuery q = d->Run(QStringLiteral("select * from Categories where Parent=%1 order by ID").arg(parentId));

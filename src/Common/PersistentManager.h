@@ -100,6 +100,10 @@ public:
     // Finished rows of one category, newest first.
     std::vector<TConversionRow> LoadConvertedTasks(int categoryId);
 
+    // Rows other than exceptId whose settings document contains text, in ID
+    // order: a quick filter, which callers confirm on the settings read.
+    std::vector<TConversionRow> RowsContaining(const QString& text, int exceptId);
+
     // Child categories of parentId, in ID order.
     std::vector<TCategoryRow> LoadConvertedNodes(int parentId);
     // True when a category with that id exists.

@@ -25,6 +25,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <QVariant>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -153,14 +154,27 @@ public:
     int64_t EarlierUsedTime() const { return m_earlierUsedS; }
 
     // Deletes the history row, the files asked for, and the task itself
-    // (at once when its node is shown, else with its node's list).
+    // (at once when its node is shown, else with its node's list). Throws
+    // (EDatabaseError) before anything changed when the row cannot go.
+    // Callers keep the target when TargetUsedByAnotherTask.
     void Delete(bool deleteSource, bool deleteTarget) override;
+    // True when a task under Converting or in the history (or a history row
+    // that cannot be read) has the same target file.
+    bool TargetUsedByAnotherTask() const;
+    // True for a run that ended with an error, not by a stop.
+    bool RunFailed() const { return m_runFailed; }
     // Empties the log and stores null as the row's log.
     void ClearLog();
     bool CanOpenSource() const;
     bool ConvertedIsValid() const;
     QString GetTargetProfileText() const;
+    // 0 running, 1 paused, 2 stopped, 3 finished, 4 failed (kFailedImage).
     int GetImageIndex() const override;
+    static constexpr int kFailedImage = 4;
+    // "Running", "Paused", "Stopped", "Completed", "Failed: <reason>".
+    QString StatusText() const;
+    // What a history column sorts by (sizes and dates as values).
+    QVariant SortValue(int column);
     void LoadTaskInfo(TLogListModel* logList) override;
 
     // Repaints the task's row when its node is the shown node, at most
@@ -198,6 +212,8 @@ private:
     void PostLogChanged();
     void DoInvalidateRow();
     void EndRunFailed(const QString& error);
+    // Powers off when asked to and no task of `converting` runs any more.
+    void ShutdownWhenLastEnds(TNodeObject* converting);
     void MoveToHistory();
     void StoreLog();
 
@@ -214,6 +230,8 @@ private:
     bool m_runFailed = false; // the current run ended with an error
     bool m_resumeNext = false; // the next Start carries on the output
     int64_t m_earlierUsedS = 0;
+    bool m_runFactsStored = false; // this run's duration and source size are in the row
+    void StoreRunFacts();
 
     mutable std::mutex m_logLock; // guards m_log (the worker appends)
     QStringList m_log;

@@ -5,6 +5,7 @@
 #include "Configuration.h"
 #include "ConversionSettings.h"
 #include "ExplorerModel.h"
+#include "FileInfoCache.h"
 #include "PersistentManager.h"
 #include "PropertyDocument.h"
 #include "SettingsSummary.h"
@@ -195,8 +196,12 @@ bool TAVTask::ResolveSource(QString* input)
 void TAVTask::Start()
 {
     Settings(); // the options tree of a stored task is read now
+    // the run before (a stop just asked) ends first: its last lines must
+    // not reach the new run's log, and two runs never write one target
+    m_converter.reset();
     SetStatus(stRunning);
     m_runFailed = false;
+    m_runFactsStored = false;
     // ResetLog
     SetLog({});
     QString input;
@@ -222,9 +227,10 @@ void TAVTask::Start()
 
 void TAVTask::Pause()
 {
-    SetStatus(stPaused);
-    if (m_converter)
-        m_converter->Pause();
+    // a run still opening its files pauses as soon as it begins; a run that
+    // has ended or is stopping has nothing to pause and keeps its status
+    if (m_converter && m_converter->Pause())
+        SetStatus(stPaused);
     InvalidateRow();
 }
 
@@ -246,7 +252,28 @@ void TAVTask::Stop()
 
 void TAVTask::HandleProgress(TAVConverter*)
 {
+    if (!m_runFactsStored)
+        StoreRunFacts();
     InvalidateRow();
+}
+
+void TAVTask::StoreRunFacts()
+{
+    // the source's duration and size, once the run has opened it: a task
+    // brought back after a stop, a crash or a kill shows them
+    if (!m_converter || m_converter->Duration() <= 0)
+        return;
+    m_runFactsStored = true;
+    m_settings->SetDuration(m_converter->Duration());
+    if (m_converter->InputSize() > 0)
+        m_settings->SetSourceFileSize(m_converter->InputSize());
+    if (m_id == 0 || !m_env || !m_env->Db || !m_env->Db->IsOpen())
+        return;
+    try {
+        m_env->Db->SaveSettings(m_id, WritePropertyDocument(m_settings.get()));
+    } catch (const std::exception& e) {
+        qCWarning(lcTask, "%s", e.what());
+    }
 }
 
 void TAVTask::HandleLog(TAVConverter*, int, const QString& text)
@@ -298,6 +325,19 @@ void TAVTask::EndRunFailed(const QString& error)
     SetStatus(stError);
     InvalidateRow();
     StoreLog();
+    ShutdownWhenLastEnds(m_category);
+}
+
+void TAVTask::ShutdownWhenLastEnds(TNodeObject* converting)
+{
+    // the machine goes off once no task runs any more, whether the last one
+    // completed or failed; a paused task does not keep it on
+    if (!converting || !m_env || !m_env->Config || !m_env->Config->ShutdownWhenDone() || !m_env->Shutdown)
+        return;
+    for (TAVTask* t : converting->Tasks())
+        if (t != this && t->Status() == stRunning)
+            return;
+    m_env->Shutdown->ShutdownComputer();
 }
 
 void TAVTask::HandleFailed(TAVConverter* sender)
@@ -339,13 +379,18 @@ void TAVTask::MoveToHistory()
         try {
             m_categoryId = m_env->Db->FinishDbTask(m_id, WritePropertyDocument(m_settings.get()), m_date,
                                                    m_categoryId, Log());
-        } catch (const EEngineError& e) {
-            // the row stays converting: the task comes back as stopped
-            // rather than being lost
+        } catch (const std::exception& e) {
+            // not in the history is not done: the task stays under Converting
+            // as failed, its row still marked converting, so nothing is lost
+            // and no alert claims otherwise
             qCWarning(lcTask, "%s", e.what());
-            AppendLog(QString::fromUtf8(e.what()));
+            EndRunFailed(QStringLiteral("The conversion could not be written to the history database %1: %2")
+                             .arg(m_env->Db->FileName(), QString::fromUtf8(e.what())));
+            return;
         }
     }
+    // the finished file's size is looked at again for its history row
+    TFileInfoCache::Instance().Forget(m_settings->TargetFile());
     if (converting)
         converting->TakeTask(this);
 
@@ -376,17 +421,52 @@ void TAVTask::MoveToHistory()
         deleteLater();
     }
 
-    if (m_env && m_env->Config && m_env->Config->ShutdownWhenDone() && m_env->Shutdown && converting) {
-        bool running = false;
-        for (TAVTask* t : converting->Tasks())
-            running = running || t->Status() == stRunning;
-        if (!running)
-            m_env->Shutdown->ShutdownComputer();
+    ShutdownWhenLastEnds(converting);
+}
+
+bool TAVTask::TargetUsedByAnotherTask() const
+{
+    const QString target = m_settings->TargetFile();
+    if (target.isEmpty())
+        return false;
+    const TNodeObject* node = m_category;
+    const TExplorerModel* explorer = node ? node->TreeView() : nullptr;
+    if (const TNodeObject* converting = explorer ? explorer->ConvertingNode() : nullptr)
+        for (const TAVTask* t : converting->Tasks())
+            if (t != this && t->Fields()->TargetFile() == target)
+                return true;
+    if (!m_env || !m_env->Db || !m_env->Db->IsOpen())
+        return false;
+    // the longest run of the path that the document stores unescaped
+    // filters the rows; each one found is confirmed on its settings
+    QString needle, run;
+    for (const QChar c : target + QLatin1Char('&')) {
+        if (c == u'&' || c == u'<' || c == u'>' || c == u'"' || c == u'\'') {
+            if (run.size() > needle.size())
+                needle = run;
+            run.clear();
+        } else {
+            run += c;
+        }
     }
+    for (const TConversionRow& row : m_env->Db->RowsContaining(needle, m_id)) {
+        TConversionSettings other;
+        if (!ReadSettingsSummary(row.ConvertSettings, &other)) {
+            try {
+                ReadPropertyDocument(row.ConvertSettings, &other);
+            } catch (const EEngineError&) {
+                return true; // unreadable: the file may be its target, so it stays
+            }
+        }
+        if (other.TargetFile() == target)
+            return true;
+    }
+    return false;
 }
 
 void TAVTask::Delete(bool deleteSource, bool deleteTarget)
 {
+    // the row goes first: when the database refuses, nothing else has changed
     if (m_id != 0 && m_env && m_env->Db && m_env->Db->IsOpen())
         m_env->Db->DeleteTask(m_id);
     // a DVD source is a stream name, never a file of ours
@@ -394,6 +474,7 @@ void TAVTask::Delete(bool deleteSource, bool deleteTarget)
         QFile::remove(m_settings->SourceFile());
     if (deleteTarget && QFileInfo::exists(m_settings->TargetFile()))
         QFile::remove(m_settings->TargetFile());
+    TFileInfoCache::Instance().Forget(m_settings->TargetFile());
     TNodeObject* node = m_category;
     if (node)
         node->TakeTask(this);
@@ -407,9 +488,10 @@ void TAVTask::Delete(bool deleteSource, bool deleteTarget)
 
 void TAVTask::ClearLog()
 {
-    SetLog({});
+    // the stored log first: a refusal leaves the log as it was
     if (m_id != 0 && m_env && m_env->Db && m_env->Db->IsOpen())
         m_env->Db->ClearLog(m_id);
+    SetLog({});
 }
 
 bool TAVTask::CanOpenSource() const
@@ -431,6 +513,8 @@ int TAVTask::GetImageIndex() const
 {
     if (m_status < stRunning || m_status > stFinished)
         throw EEngineError("Assertion failure (AVNodes): task status out of range");
+    if (m_status == stError && m_runFailed)
+        return kFailedImage;
     return int(m_status);
 }
 

@@ -174,12 +174,13 @@ bool TCategoryOperations::EditProperties()
 
 void TCategoryOperations::SetProperties(TConvertedNode* node, const QString& name, const QString& folder)
 {
-    node->SetCategory(name);
-    node->SetFolder(folder);
-    QDir().mkpath(folder);
+    // the row first: a refusal leaves the node as it was
     TTaskEnvironment* env = m_explorer->Environment();
     if (env && env->Db && env->Db->IsOpen())
         env->Db->UpdateCategory(node->CategoryId(), name, folder);
+    node->SetCategory(name);
+    node->SetFolder(folder);
+    QDir().mkpath(folder);
     m_explorer->NodeChanged(node);
 }
 

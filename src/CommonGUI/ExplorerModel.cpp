@@ -1,4 +1,5 @@
 #include "ExplorerModel.h"
+#include "GuiActions.h"
 
 #include "AVNodes.h"
 #include "PersistentManager.h"
@@ -231,7 +232,10 @@ void TExplorerModel::OnSelectionChanged()
     if (!node || !m_taskList)
         return;
     m_lastLoaded = node;
-    node->LoadTaskList(m_taskList);
+    // a history that cannot be read leaves the list empty and says why;
+    // it never ends the program
+    RunAction(QStringLiteral("Showing \"%1\"").arg(node->GetCaption(0)), m_env,
+              [&] { node->LoadTaskList(m_taskList); });
 }
 
 QModelIndex TExplorerModel::index(int row, int column, const QModelIndex& parent) const

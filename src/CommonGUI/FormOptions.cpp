@@ -1,6 +1,7 @@
 #include "FormOptions.h"
 
 #include "Configuration.h"
+#include "WatchFoldersPage.h"
 #include "options/Messages.h"
 
 #include <QCheckBox>
@@ -26,11 +27,13 @@ TFormOptions::TFormOptions(TAVConfiguration* config, QWidget* parent) : QDialog(
     setObjectName("FormOptions");
 
     m_pages = new QListWidget(this);
-    m_pages->addItems({QStringLiteral("General"), QStringLiteral("Performance")});
+    m_pages->addItems({QStringLiteral("General"), QStringLiteral("Performance"), QStringLiteral("Watch folders")});
     m_pages->setFixedWidth(130);
     m_stack = new QStackedWidget(this);
     m_stack->addWidget(BuildGeneralPage());
     m_stack->addWidget(BuildPerformancePage());
+    m_watchFolders = new TWatchFoldersPage(TWatchFolderList::DefaultFile(), config->OutputFolder(), this);
+    m_stack->addWidget(m_watchFolders);
     connect(m_pages, &QListWidget::currentRowChanged, m_stack, &QStackedWidget::setCurrentIndex);
     m_pages->setCurrentRow(0);
 
@@ -123,15 +126,40 @@ void TFormOptions::ChooseFolder()
 void TFormOptions::accept()
 {
     TPerformanceOptions* perf = m_config->PerformanceOptions();
+    // the priority first: one the system refuses is reported with its
+    // reason, and the slider shows the one in effect
+    const int oldPriority = perf->ThreadPrority();
+    const int priority = m_priority->value();
+    QString refusal;
+    if (priority != oldPriority && !m_config->ApplyPriorityNow(priority, &refusal)) {
+        const int effective = TAVConfiguration::EffectivePriority();
+        ErrorBox(QStringLiteral("The priority \"%1\" could not be set: %2. The priority in effect is \"%3\".")
+                     .arg(TAVConfiguration::PriorityName(priority), refusal,
+                          TAVConfiguration::PriorityName(effective)));
+        m_priority->setValue(effective);
+        return;
+    }
+    const int oldThreads = perf->ThreadCount();
+    const QString oldFolder = m_config->OutputFolder();
+    const bool oldAlert = m_config->ShowAlert();
     perf->SetThreadCount(m_threads->currentIndex());
-    perf->SetThreadPrority(m_priority->value());
+    perf->SetThreadPrority(priority);
     m_config->SetOutputFolder(m_folder->text());
     m_config->SetShowAlert(m_showAlert->isChecked());
     try {
         m_config->Save();
+        if (const QString problem = m_watchFolders->Save(); !problem.isEmpty())
+            throw EEngineError(problem.toStdString());
     } catch (const EEngineError& e) {
-        // the values stay in the configuration; the dialog stays open so the
-        // user sees the save failed
+        // nothing of this dialog takes effect unless it was saved: the old
+        // values come back (Cancel then leaves them), the dialog stays open
+        // with the user's values so the save can be tried again
+        perf->SetThreadCount(oldThreads);
+        perf->SetThreadPrority(oldPriority);
+        m_config->SetOutputFolder(oldFolder);
+        m_config->SetShowAlert(oldAlert);
+        if (priority != oldPriority)
+            m_config->ApplyPriorityNow(oldPriority, nullptr);
         ErrorBox(QString::fromUtf8(e.what()));
         return;
     }

@@ -15,6 +15,7 @@ class QStackedWidget;
 namespace korvane {
 
 class TAVConfiguration;
+class TWatchFoldersPage;
 
 class TFormOptions : public QDialog
 {
@@ -32,6 +33,7 @@ public:
     QSlider* PrioritySlider() const { return m_priority; }
     QComboBox* ThreadCountList() const { return m_threads; }
     QListWidget* PageList() const { return m_pages; }
+    TWatchFoldersPage* WatchFolders() const { return m_watchFolders; }
 
     void accept() override;
 
@@ -47,6 +49,7 @@ private:
     QCheckBox* m_showAlert;
     QSlider* m_priority;
     QComboBox* m_threads;
+    TWatchFoldersPage* m_watchFolders;
 };
 
 } // namespace korvane

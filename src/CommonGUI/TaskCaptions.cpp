@@ -2,6 +2,7 @@
 #include "AVNodes.h"
 
 #include "ConversionSettings.h"
+#include "FileInfoCache.h"
 #include "transcode/AVConverter.h"
 #include "av/AVLib.h"
 
@@ -70,21 +71,32 @@ QString TConvertingTask::GetCaption(int column)
             return QStringLiteral("dvd[%1:title%2]").arg(s->DvdVolume()).arg(s->DvdTitle());
         return QFileInfo(s->SourceFile()).fileName();
     case 1:
-        if (!IsConverted() && s->SourceFileSize() == 0 && c && c->InputSize() != 0)
-            s->SetSourceFileSize(c->InputSize());
+        if (!IsConverted() && s->SourceFileSize() == 0) {
+            if (c && c->InputSize() != 0) {
+                s->SetSourceFileSize(c->InputSize());
+            } else if (!c && s->SourceType() == TConversionSettings::stFile) {
+                // a task brought back from the history has not run here yet:
+                // the file on disk, as far as it is known
+                const TFileInfoCache::TInfo source = TFileInfoCache::Instance().Get(s->SourceFile());
+                return source.Known ? SizeText(source.IsFile ? source.Size : 0) : QString();
+            }
+        }
         return SizeText(s->SourceFileSize());
     case 2:
         return QFileInfo(s->TargetFile()).fileName();
     case 3:
         if (IsConverted()) {
-            const QFileInfo target(s->TargetFile());
-            return SizeText(target.isFile() ? target.size() : 0);
+            // never a look at the disk while painting: the cache looks on a
+            // worker and the row is painted again when it knows
+            const TFileInfoCache::TInfo target = TFileInfoCache::Instance().Get(s->TargetFile());
+            return target.Known ? SizeText(target.IsFile ? target.Size : 0) : QString();
         }
         return SizeText(c ? c->OutputSize() : 0);
     case 4:
         return GetTargetProfileText();
     case 5:
-        return DurationText(IsConverted() ? s->Duration() : (c ? c->Duration() : 0));
+        // a task that has not run in this process shows the stored duration
+        return DurationText(IsConverted() || !c ? s->Duration() : c->Duration());
     default:
         break;
     }
@@ -96,12 +108,52 @@ QString TConvertingTask::GetCaption(int column)
     case 7:
         return BitrateText(c ? c->Bitrate() : 0);
     case 8:
-        // a task that has not run shows what a run at 0 % shows
-        return TimeText(c ? c->GetRemainingTime() : 362439);
+        // only a run under way has time left; a stopped, failed or restored
+        // task shows none
+        if (!c || (Status() != stRunning && Status() != stPaused))
+            return {};
+        return TimeText(c->GetRemainingTime());
     case 9:
         return TimeText(EarlierUsedTime() + (c ? c->GetElapsedTime() : 0));
     default:
         return {};
+    }
+}
+
+QString TAVTask::StatusText() const
+{
+    switch (m_status) {
+    case stRunning:
+        return QStringLiteral("Running");
+    case stPaused:
+        return QStringLiteral("Paused");
+    case stFinished:
+        return QStringLiteral("Completed");
+    case stError:
+        break;
+    }
+    if (!m_runFailed)
+        return QStringLiteral("Stopped");
+    const QStringList log = Log();
+    return log.isEmpty() ? QStringLiteral("Failed") : QStringLiteral("Failed: %1").arg(log.last());
+}
+
+QVariant TAVTask::SortValue(int column)
+{
+    TConversionSettings* s = Fields();
+    switch (column) {
+    case 1:
+        return s->SourceFileSize();
+    case 3: {
+        const TFileInfoCache::TInfo target = TFileInfoCache::Instance().Get(s->TargetFile());
+        return target.IsFile ? target.Size : qint64(0);
+    }
+    case 5:
+        return s->Duration();
+    case 6:
+        return IsConverted() ? QVariant(m_date) : QVariant(GetCaption(column));
+    default:
+        return GetCaption(column).toLower();
     }
 }
 

@@ -1,10 +1,21 @@
 #include "TaskListModel.h"
 
 #include "AVNodes.h"
+#include "FileInfoCache.h"
+
+#include <QHash>
+#include <algorithm>
 
 namespace korvane {
 
-TTaskListModel::TTaskListModel(QObject* parent) : QAbstractTableModel(parent) {}
+TTaskListModel::TTaskListModel(QObject* parent) : QAbstractTableModel(parent)
+{
+    // sizes looked up on disk arrive later than the first painting
+    connect(&TFileInfoCache::Instance(), &TFileInfoCache::Changed, this, [this] {
+        if (!m_tasks.isEmpty() && !m_columns.isEmpty())
+            emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::DisplayRole});
+    });
+}
 
 void TTaskListModel::Reset(TNodeObject* node, const QList<TTaskColumn>& columns)
 {
@@ -14,6 +25,9 @@ void TTaskListModel::Reset(TNodeObject* node, const QList<TTaskColumn>& columns)
     m_tasks.clear();
     m_node = node;
     m_columns = columns;
+    // only the history is sorted by a column: Converting keeps its order
+    if (!qobject_cast<TConvertedNode*>(node))
+        m_sortColumn = -1;
     endResetModel();
 }
 
@@ -21,7 +35,53 @@ void TTaskListModel::AddRow(TAVTask* task)
 {
     if (!task || m_tasks.contains(task))
         return;
-    AddRows({task});
+    if (m_sortColumn < 0 && !task->IsConverted()) {
+        AddRows({task});
+        return;
+    }
+    int row = 0;
+    if (m_sortColumn >= 0)
+        while (row < m_tasks.size() && !Before(task, m_tasks[row]))
+            ++row;
+    beginInsertRows({}, row, row);
+    m_tasks.insert(row, task);
+    connect(task, &QObject::destroyed, this, &TTaskListModel::OnTaskDestroyed);
+    endInsertRows();
+}
+
+bool TTaskListModel::Before(TAVTask* a, TAVTask* b) const
+{
+    const QVariant va = a->SortValue(m_sortColumn), vb = b->SortValue(m_sortColumn);
+    const QPartialOrdering order = QVariant::compare(va, vb);
+    return m_sortOrder == Qt::AscendingOrder ? order == QPartialOrdering::Less : order == QPartialOrdering::Greater;
+}
+
+void TTaskListModel::sort(int column, Qt::SortOrder order)
+{
+    // only the history is sorted by a column: Converting keeps its order
+    const bool history = qobject_cast<TConvertedNode*>(m_node) != nullptr;
+    m_sortColumn = history && column >= 0 && column < m_columns.size() ? column : -1;
+    m_sortOrder = order;
+    if (m_sortColumn < 0 || m_tasks.size() < 2)
+        return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    QList<TAVTask*> old;
+    for (const QModelIndex& index : before)
+        old << TaskAt(index.row());
+    // the values are read once: a size may arrive while sorting
+    QHash<TAVTask*, QVariant> values;
+    for (TAVTask* task : m_tasks)
+        values.insert(task, task->SortValue(m_sortColumn));
+    std::stable_sort(m_tasks.begin(), m_tasks.end(), [&](TAVTask* a, TAVTask* b) {
+        const QPartialOrdering o = QVariant::compare(values[a], values[b]);
+        return order == Qt::AscendingOrder ? o == QPartialOrdering::Less : o == QPartialOrdering::Greater;
+    });
+    QModelIndexList after;
+    for (int i = 0; i < before.size(); ++i)
+        after << index(RowOf(old[i]), before[i].column());
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 void TTaskListModel::AddRows(const QList<TAVTask*>& tasks)
@@ -34,6 +94,8 @@ void TTaskListModel::AddRows(const QList<TAVTask*>& tasks)
         connect(task, &QObject::destroyed, this, &TTaskListModel::OnTaskDestroyed);
     }
     endInsertRows();
+    if (m_sortColumn >= 0)
+        sort(m_sortColumn, m_sortOrder);
 }
 
 void TTaskListModel::RemoveRow(TAVTask* task)
@@ -107,6 +169,8 @@ QVariant TTaskListModel::data(const QModelIndex& index, int role) const
                 return m_images[image];
         }
         return {};
+    case Qt::ToolTipRole:
+        return index.column() == 0 ? QVariant(task->StatusText()) : QVariant();
     case TaskRole:
         return QVariant::fromValue(static_cast<QObject*>(task));
     default:

@@ -48,13 +48,19 @@ public:
     // Counts dataChanged for rows, for the rate measurements.
     int RowUpdates() const { return m_rowUpdates; }
 
-    // Images by status (0 running, 1 paused, 2 error, 3 finished); column 0 only.
+    // Images by status (0 running, 1 paused, 2 stopped, 3 finished, 4
+    // failed); column 0 only. Column 0's tooltip is the status.
     void SetImages(const QList<QIcon>& images) { m_images = images; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    // Orders the rows by a column's values (-1: as added). Rows added later
+    // take their place in that order; without one, a history row (a task
+    // that has just completed) goes on top, as the newest.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int SortColumn() const { return m_sortColumn; }
 
 private:
     void OnTaskDestroyed(QObject* task);
@@ -64,6 +70,9 @@ private:
     QList<TAVTask*> m_tasks;
     QList<QIcon> m_images;
     int m_rowUpdates = 0;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    bool Before(TAVTask* a, TAVTask* b) const;
 };
 
 // The log of one task, one line per row; follows the task's LogChanged.

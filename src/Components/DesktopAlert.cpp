@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScreen>
@@ -33,6 +35,11 @@ QString Breakable(const QString& text)
 }
 
 } // namespace
+
+QString NotificationBody(const QString& message)
+{
+    return message.toHtmlEscaped();
+}
 
 void ShowFileOrReport(const QString& file, const std::function<void(const QString&)>& onError)
 {
@@ -126,10 +133,27 @@ void TAVDesktopAlert::SetMessage(const QString& text)
 
 void TAVDesktopAlert::Execute()
 {
+    // the lowest place no shown alert holds
+    static QList<QPointer<TAVDesktopAlert>> shown;
+    shown.removeAll(nullptr);
+    shown.removeAll(this);
+    m_slot = 0;
+    for (bool taken = true; taken; ) {
+        taken = false;
+        for (const QPointer<TAVDesktopAlert>& other : std::as_const(shown))
+            if (other->isVisible() && other->m_slot == m_slot) {
+                taken = true;
+                ++m_slot;
+                break;
+            }
+    }
+    shown << this;
     QScreen* screen = QGuiApplication::primaryScreen();
     if (screen) {
         const QRect area = screen->availableGeometry();
-        move(area.right() - kWidth - 8, area.bottom() - kHeight - 8);
+        // as many rows as fit; beyond them the alerts start again at the bottom
+        const int rows = std::max(1, area.height() / (kHeight + 8));
+        move(area.right() - kWidth - 8, area.bottom() - (kHeight + 8) * (m_slot % rows + 1));
     }
     m_fadingOut = false;
     setWindowOpacity(0.0);
@@ -256,19 +280,33 @@ public:
         return *instance;
     }
 
+    // Sends the notification without waiting; when the server refuses or
+    // does not answer, onRefused runs (the window alert instead).
     bool Send(const QString& header, const QString& message, const QString& file,
-              std::function<void(const QString&)> onError)
+              std::function<void(const QString&)> onError, std::function<void()> onRefused)
     {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected())
+            return false;
         QDBusMessage call =
             QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
                                            "org.freedesktop.Notifications", "Notify");
+        // the body may hold markup: a file name's & or < must stay text
         call << QStringLiteral("Korvane Video Converter") << 0u << QStringLiteral("korvane") << header
-             << message << QStringList{"default", "Folder", "folder", "Folder"} << QVariantMap{}
+             << NotificationBody(message) << QStringList{"default", "Folder", "folder", "Folder"} << QVariantMap{}
              << TAVDesktopAlert::kDisplayTimeMs;
-        const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-            return false;
-        m_pending[reply.arguments().first().toUInt()] = {file, std::move(onError)};
+        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 3000), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                [this, watcher, file, onError = std::move(onError), onRefused = std::move(onRefused)] {
+                    watcher->deleteLater();
+                    const QDBusMessage reply = watcher->reply();
+                    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+                        if (onRefused)
+                            onRefused();
+                        return;
+                    }
+                    m_pending[reply.arguments().first().toUInt()] = {file, onError};
+                });
         return true;
     }
 
@@ -308,15 +346,18 @@ private:
 void ShowDesktopAlert(const QString& header, const QString& message, const QString& file,
                       std::function<void(const QString&)> onError)
 {
+    auto showWindow = [header, message, file, onError] {
+        auto* alert = new TAVDesktopAlert;
+        alert->SetHeader(header);
+        alert->SetMessage(message);
+        alert->SetFile(file);
+        alert->OnError = onError;
+        alert->Execute();
+    };
     if (QGuiApplication::platformName().startsWith("wayland") &&
-        TNotificationAlerts::Instance().Send(header, message, file, onError))
+        TNotificationAlerts::Instance().Send(header, message, file, onError, showWindow))
         return;
-    auto* alert = new TAVDesktopAlert;
-    alert->SetHeader(header);
-    alert->SetMessage(message);
-    alert->SetFile(file);
-    alert->OnError = std::move(onError);
-    alert->Execute();
+    showWindow();
 }
 
 } // namespace korvane

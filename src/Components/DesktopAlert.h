@@ -42,9 +42,13 @@ public:
     // the error is shown in a message box of its own.
     std::function<void(const QString&)> OnError;
 
-    // Places the alert at the bottom right of the available screen area and
-    // shows it with the fade; the display time starts when it is fully shown.
+    // Places the alert at the bottom right of the available screen area,
+    // above the alerts still shown (so alerts that come together never cover
+    // each other), and shows it with the fade; the display time starts when
+    // it is fully shown.
     void Execute();
+    // The place taken: 0 at the bottom, 1 above it, ...
+    int Slot() const { return m_slot; }
 
     // The "Folder" command: the file browser with the file selected when the
     // file exists, otherwise "<path> does not exists." through OnError. The
@@ -79,6 +83,7 @@ private:
     bool m_dragging = false;
     bool m_pressedOnMessage = false;
     QPoint m_pressPos;
+    int m_slot = 0;
 };
 
 // Shows the completion alert for a file: the window above, or on Wayland a
@@ -86,6 +91,10 @@ private:
 // notification service answers).
 void ShowDesktopAlert(const QString& header, const QString& message, const QString& file,
                       std::function<void(const QString&)> onError);
+
+// The body of a desktop notification: the message as text (servers read
+// markup there, so & < > are escaped).
+QString NotificationBody(const QString& message);
 
 // The "Folder" command shared by the window and the notification.
 void ShowFileOrReport(const QString& file, const std::function<void(const QString&)>& onError);

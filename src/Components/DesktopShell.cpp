@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QProcess>
@@ -26,9 +27,15 @@ public:
             "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1",
             "ShowItems");
         call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
-        const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
-        if (reply.type() != QDBusMessage::ReplyMessage)
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+        // the answer comes later: a slow or absent file manager never holds
+        // the window
+        const QString folder = QFileInfo(path).absolutePath();
+        auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000));
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [watcher, folder] {
+            watcher->deleteLater();
+            if (watcher->isError())
+                QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+        });
     }
 
     void OpenUrl(const QUrl& url) override { QDesktopServices::openUrl(url); }

@@ -1,6 +1,8 @@
 #include "DvdSourceTab.h"
 
 #include "options/Messages.h"
+#include "options/Persistent.h"
+#include "sources/StreamProtocol.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -10,15 +12,17 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
+#include <QPushButton>
 #include <QStandardItemModel>
 #include <QThread>
+#include <mutex>
 
 namespace korvane {
 
 namespace {
 
 constexpr int kPathRole = Qt::UserRole;
+constexpr int kHasDiscRole = Qt::UserRole + 1;
 
 void FillNumbers(QComboBox* list, int count)
 {
@@ -27,12 +31,38 @@ void FillNumbers(QComboBox* list, int count)
         list->addItem(QString::number(i));
 }
 
+// Runs work on a thread of its own and hands its result to then on the
+// receiver's thread; nothing is handed when the receiver is gone by then.
+// The thread object deletes itself.
+template <typename T>
+void RunOffThread(QObject* receiver, std::function<T()> work, std::function<void(const T&)> then)
+{
+    auto result = std::make_shared<T>();
+    QThread* worker = QThread::create([work, result] { *result = work(); });
+    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    QObject::connect(worker, &QThread::finished, receiver, [then, result] { then(*result); });
+    worker->start();
+}
+
 } // namespace
+
+// A stream opened by a check on its worker: handed to the tab, or freed when
+// the tab went away first.
+struct TDvdSourceTab::Pending
+{
+    std::mutex lock;
+    bool abandoned = false;
+    std::optional<dvd::TDvdSource> source;
+    QString error;
+};
 
 TDvdSourceTab::TDvdSourceTab(QWidget* parent) : QWidget(parent)
 {
     m_drives = new QComboBox(this);
     m_drives->setObjectName("Drives");
+    m_refresh = new QPushButton(tr("Refresh"), this);
+    m_refresh->setObjectName("RefreshDrives");
+    m_refresh->setToolTip(tr("List the drives and read the chosen disc again"));
     m_titles = new QComboBox(this);
     m_titles->setObjectName("Titles");
     m_angles = new QComboBox(this);
@@ -49,8 +79,11 @@ TDvdSourceTab::TDvdSourceTab(QWidget* parent) : QWidget(parent)
         range->addWidget(label);
         range->addWidget(list, 1);
     }
+    auto* driveRow = new QHBoxLayout;
+    driveRow->addWidget(m_drives, 1);
+    driveRow->addWidget(m_refresh);
     auto* layout = new QFormLayout(this);
-    layout->addRow(tr("Drive:"), m_drives);
+    layout->addRow(tr("Drive:"), driveRow);
     layout->addRow(tr("Title:"), m_titles);
     layout->addRow(range);
 
@@ -65,7 +98,14 @@ TDvdSourceTab::TDvdSourceTab(QWidget* parent) : QWidget(parent)
             return info.absolutePath();
         return chosen;
     };
+    ListDrives = [] { return dvd::ListOpticalDrives(); };
     connect(m_drives, &QComboBox::activated, this, &TDvdSourceTab::ChooseDrive);
+    connect(m_refresh, &QPushButton::clicked, this, [this] {
+        if (m_scanning)
+            CancelScan();
+        else
+            RefreshDrives();
+    });
     connect(m_titles, &QComboBox::activated, this, &TDvdSourceTab::ChooseTitle);
     connect(m_angles, &QComboBox::activated, this, [this] {
         if (!m_choosing) emit SourceChanged();
@@ -73,21 +113,75 @@ TDvdSourceTab::TDvdSourceTab(QWidget* parent) : QWidget(parent)
     connect(m_chapter, &QComboBox::activated, this, &TDvdSourceTab::ChapterChosen);
     connect(m_through, &QComboBox::activated, this, &TDvdSourceTab::ThroughChosen);
     SetDrives({});
+    m_listed = false;
 }
 
 TDvdSourceTab::~TDvdSourceTab()
 {
     if (m_scanning) QApplication::restoreOverrideCursor();
+    if (m_pending) {
+        std::lock_guard lock(m_pending->lock);
+        m_pending->abandoned = true;
+        if (m_pending->source) ReleaseStream(m_pending->source->Handle);
+        m_pending->source.reset();
+    }
 }
 
 void TDvdSourceTab::SetDrives(const std::vector<dvd::TDvdDrive>& drives)
 {
     m_drives->clear();
-    for (const dvd::TDvdDrive& d : drives)
+    for (const dvd::TDvdDrive& d : drives) {
         m_drives->addItem(d.Caption, d.Path());
+        m_drives->setItemData(m_drives->count() - 1, d.HasDisc, kHasDiscRole);
+    }
     m_drives->addItem(tr("Open VIDEO_TS folder or ISO image..."));
     m_drives->setCurrentIndex(-1);
     m_lastScanned = -1;
+    m_listed = true;
+}
+
+void TDvdSourceTab::RefreshDrives(bool rescan)
+{
+    if (m_listing || m_scanning) return;
+    m_listing = true;
+    m_refresh->setEnabled(false);
+    std::function<std::vector<dvd::TDvdDrive>()> list = ListDrives;
+    RunOffThread<std::vector<dvd::TDvdDrive>>(
+        this, [list] { return list ? list() : std::vector<dvd::TDvdDrive>{}; },
+        [this, rescan](const std::vector<dvd::TDvdDrive>& drives) { DrivesListed(drives, rescan); });
+}
+
+void TDvdSourceTab::DrivesListed(const std::vector<dvd::TDvdDrive>& drives, bool rescan)
+{
+    m_listing = false;
+    m_refresh->setEnabled(true);
+    // What is chosen now counts: a disc may have been opened meanwhile.
+    const QString scanning = m_scanning ? m_drives->currentData(kPathRole).toString() : QString();
+    const QString chosenPath = m_drives->itemData(m_lastScanned, kPathRole).toString();
+    // Folders and images the user opened stay listed.
+    QStringList opened;
+    for (int i = 0; i + 1 < m_drives->count(); ++i)
+        if (!m_drives->itemData(i, kHasDiscRole).isValid()) opened << m_drives->itemData(i, kPathRole).toString();
+    SetDrives(drives);
+    for (const QString& path : opened)
+        m_drives->insertItem(m_drives->count() - 1, QDir::toNativeSeparators(path), path);
+    if (m_scanning) {
+        // the scan going on goes on; its drive stays chosen
+        m_drives->setCurrentIndex(m_drives->findData(scanning, kPathRole));
+        return;
+    }
+    // The drive read before stays chosen; on a refresh its disc is read
+    // again, since it may have been swapped.
+    const int again = chosenPath.isEmpty() ? -1 : m_drives->findData(chosenPath, kPathRole);
+    if (again >= 0) {
+        m_drives->setCurrentIndex(again);
+        m_lastScanned = again;
+        if (rescan) StartScan(chosenPath);
+    } else if (!chosenPath.isEmpty()) {
+        m_disc = {};
+        m_titles->clear();
+        ChooseTitle(-1);
+    }
 }
 
 void TDvdSourceTab::ChooseDrive(int index)
@@ -104,7 +198,7 @@ void TDvdSourceTab::ChooseDrive(int index)
         return;
     }
     m_drives->setCurrentIndex(index);
-    if (index != m_lastScanned) StartScan(index, path.toString());
+    if (index != m_lastScanned) StartScan(path.toString());
 }
 
 void TDvdSourceTab::OpenDiscPath(const QString& path)
@@ -116,40 +210,63 @@ void TDvdSourceTab::OpenDiscPath(const QString& path)
         m_drives->insertItem(index, QDir::toNativeSeparators(path), path);
     }
     m_drives->setCurrentIndex(index);
-    if (index != m_lastScanned) StartScan(index, path);
+    if (index != m_lastScanned) StartScan(path);
 }
 
-void TDvdSourceTab::StartScan(int driveIndex, const QString& path)
+void TDvdSourceTab::SetScanning(bool scanning)
 {
-    m_scanning = true;
-    setEnabled(false);
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    emit ScanningChanged(true);
+    if (scanning == m_scanning) return;
+    m_scanning = scanning;
+    if (scanning)
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QApplication::restoreOverrideCursor();
+    // Only the Cancel button stays usable while a disc is read.
+    for (QWidget* w : std::initializer_list<QWidget*>{m_drives, m_titles, m_angles, m_chapter, m_through})
+        w->setEnabled(!scanning);
+    m_refresh->setText(scanning ? tr("Cancel") : tr("Refresh"));
+    m_refresh->setEnabled(scanning || !m_listing);
+    m_refresh->setToolTip(scanning ? tr("Stop reading the disc") : tr("List the drives and read the chosen disc again"));
+    emit ScanningChanged(scanning);
+}
+
+void TDvdSourceTab::StartScan(const QString& path)
+{
+    SetScanning(true);
     // Reading a disc in a drive takes seconds: the tables are read on a
-    // worker and the result comes back by a queued call. The thread object
-    // outlives this tab if need be and deletes itself.
-    auto result = std::make_shared<std::optional<dvd::TDvdDisc>>();
-    QThread* worker = QThread::create([path, result] {
-        try {
-            *result = dvd::ListDvdTitles(path);
-        } catch (const std::exception&) {
-            result->reset();
-        }
-    });
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    connect(worker, &QThread::finished, this,
-            [this, driveIndex, result] { ScanFinished(driveIndex, *result); });
-    worker->start();
+    // worker and the result comes back by a queued call, unless the scan was
+    // cancelled or another one started meanwhile.
+    const int scan = ++m_scan;
+    RunOffThread<std::optional<dvd::TDvdDisc>>(
+        this,
+        [path]() -> std::optional<dvd::TDvdDisc> {
+            try {
+                return dvd::ListDvdTitles(path);
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+        },
+        [this, scan, path](const std::optional<dvd::TDvdDisc>& disc) {
+            if (scan == m_scan) ScanFinished(path, disc);
+        });
 }
 
-void TDvdSourceTab::ScanFinished(int driveIndex, const std::optional<dvd::TDvdDisc>& disc)
+void TDvdSourceTab::CancelScan()
 {
-    QApplication::restoreOverrideCursor();
-    m_scanning = false;
-    setEnabled(true);
-    emit ScanningChanged(false);
+    if (!m_scanning) return;
+    ++m_scan;
+    SetScanning(false);
+    m_drives->setCurrentIndex(m_lastScanned);
+}
+
+void TDvdSourceTab::ScanFinished(const QString& path, const std::optional<dvd::TDvdDisc>& disc)
+{
+    SetScanning(false);
+    const int driveIndex = m_drives->findData(path, kPathRole);
     if (!disc) {
-        ErrorBox(tr("Can not open DVD"));
+        const bool noDisc = m_drives->itemData(driveIndex, kHasDiscRole) == QVariant(false);
+        ErrorBox(noDisc ? tr("There is no video DVD in %1").arg(m_drives->itemText(driveIndex).section(':', 0, 0))
+                        : tr("Can not open DVD"));
         m_drives->setCurrentIndex(m_lastScanned);
         return;
     }
@@ -233,14 +350,78 @@ int TDvdSourceTab::LastChapter() const
     return m_through->currentIndex() + 1;
 }
 
+int64_t TDvdSourceTab::RangeDurationUs() const
+{
+    const dvd::TDvdTitle* title = Title();
+    int64_t duration = 0;
+    for (int c = FirstChapter(); title && c >= 1 && c <= LastChapter() && size_t(c) <= title->Chapters.size(); ++c)
+        duration += title->Chapters[size_t(c - 1)].DurationUs;
+    return duration;
+}
+
 dvd::TDvdSource TDvdSourceTab::OpenSource() const
 {
+    const dvd::TDvdTitle* title = Title();
+    if (!title) throw EEngineError("Can not open title");
     dvd::TDvdSource source =
-        dvd::OpenDvdSource(m_disc.Path, TitleNumber(), FirstChapter(), LastChapter(), Angle());
+        dvd::OpenDvdTitle(*title, m_disc.VolumeLabel, FirstChapter(), LastChapter(), Angle());
     // A title is an MPEG program stream; the extension tells the engine so
     // instead of leaving it to guess from the first bytes.
     source.Name += QStringLiteral(".vob");
     return source;
+}
+
+void TDvdSourceTab::OpenSourceChecked(TOpened done)
+{
+    const dvd::TDvdTitle* title = Title();
+    if (m_checking || !title) return;
+    m_checking = true;
+    auto pending = std::make_shared<Pending>();
+    m_pending = pending;
+    const dvd::TDvdDisc disc = m_disc;
+    const dvd::TDvdTitle chosen = *title;
+    const int first = FirstChapter(), last = LastChapter(), angle = Angle();
+    const QString swapped = tr("The disc in %1 is not the one whose titles are shown: it was changed. "
+                               "Its titles were read again; choose the title once more.")
+                                .arg(QDir::toNativeSeparators(disc.Path));
+    RunOffThread<bool>(
+        this,
+        [pending, disc, chosen, first, last, angle, swapped] {
+            std::optional<dvd::TDvdSource> source;
+            QString error;
+            if (dvd::DvdDiscId(disc.Path) != disc.Id) {
+                error = swapped;
+            } else {
+                try {
+                    source = dvd::OpenDvdTitle(chosen, disc.VolumeLabel, first, last, angle);
+                    source->Name += QStringLiteral(".vob");
+                } catch (const std::exception& e) {
+                    error = QString::fromUtf8(e.what());
+                }
+            }
+            std::lock_guard lock(pending->lock);
+            if (pending->abandoned) {
+                if (source) ReleaseStream(source->Handle);
+                return false;
+            }
+            pending->source = source;
+            pending->error = error;
+            return true;
+        },
+        [this, pending, done, swapped](const bool&) {
+            m_checking = false;
+            std::optional<dvd::TDvdSource> source;
+            QString error;
+            {
+                std::lock_guard lock(pending->lock);
+                source = pending->source;
+                pending->source.reset();
+                error = pending->error;
+            }
+            if (m_pending == pending) m_pending.reset();
+            if (error == swapped) RefreshDrives();
+            done(source, error);
+        });
 }
 
 } // namespace korvane

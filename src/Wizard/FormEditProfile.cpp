@@ -7,6 +7,10 @@
 #include "profiles/AVProfile.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QListWidget>
@@ -42,10 +46,26 @@ TFormEditProfile::TFormEditProfile(TAVProfileList* profiles, QString storePath, 
     m_newVideo = add(QStyle::SP_FileIcon, tr("New Video Profile"));
     m_delete = add(QStyle::SP_TrashIcon, tr("Delete Profile"));
     m_save = add(QStyle::SP_DialogSaveButton, tr("Save and Exit"));
+    const std::pair<QAction*, QKeySequence> keys[] = {{m_newAudio, QKeySequence(tr("Ctrl+Shift+N"))},
+                                                      {m_newVideo, QKeySequence::New},
+                                                      {m_delete, QKeySequence::Delete},
+                                                      {m_save, QKeySequence::Save}};
+    for (const auto& [action, key] : keys) {
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        addAction(action);
+        action->setToolTip(QStringLiteral("%1 (%2)").arg(action->text(), key.toString(QKeySequence::NativeText)));
+    }
 
     m_profiles = new QListWidget(this);
     m_profiles->setObjectName("Profiles");
     m_frame = new TFrameProfile(this);
+    m_problem = new QLabel(this);
+    m_problem->setObjectName("Problem");
+    m_problem->setWordWrap(true);
+    QPalette warning = m_problem->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xd0, 0x30, 0x30));
+    m_problem->setPalette(warning);
 
     auto* right = new QWidget(this);
     auto* rightLayout = new QVBoxLayout(right);
@@ -53,6 +73,7 @@ TFormEditProfile::TFormEditProfile(TAVProfileList* profiles, QString storePath, 
     rightLayout->addWidget(toolbar);
     rightLayout->addWidget(m_profiles, 1);
     rightLayout->addWidget(m_frame);
+    rightLayout->addWidget(m_problem);
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(m_categories);
     layout->addWidget(right, 1);
@@ -63,6 +84,7 @@ TFormEditProfile::TFormEditProfile(TAVProfileList* profiles, QString storePath, 
     connect(m_newVideo, &QAction::triggered, this, &TFormEditProfile::NewVideoProfile);
     connect(m_delete, &QAction::triggered, this, &TFormEditProfile::DeleteProfile);
     connect(m_save, &QAction::triggered, this, &TFormEditProfile::SaveAndExit);
+    connect(m_frame, &TFrameProfile::Edited, this, [this] { m_unsaved = true; });
     connect(m_frame, &TFrameProfile::DescriptionEdited, this, [this](const QString& text) {
         if (QListWidgetItem* item = m_profiles->currentItem()) item->setText(text);
     });
@@ -143,18 +165,32 @@ void TFormEditProfile::AddNewProfile(TAVProfile* profile, const QString& descrip
         profile->SetCategory(category->text().trimmed());
     auto* item = new QListWidgetItem(profile->Description(), m_profiles);
     item->setData(kProfileRole, QVariant::fromValue<QObject*>(profile));
+    m_unsaved = true;
     m_profiles->setCurrentItem(item);
     SelectProfile(m_profiles->row(item));
 }
 
 void TFormEditProfile::NewAudioProfile()
 {
-    AddNewProfile(new TAVCustomAudioProfile(m_list), tr("New Audio Profile"));
+    // A new profile starts out able to convert: a file type, a sample rate.
+    auto* profile = new TAVCustomAudioProfile(m_list);
+    profile->SetExtension(QStringLiteral(".m4a"));
+    profile->SetSampleRate(44100);
+    profile->SetAudioChannels(TAVCustomAudioProfile::stereo2);
+    profile->SetAudioBitrate(128);
+    AddNewProfile(profile, tr("New Audio Profile"));
 }
 
 void TFormEditProfile::NewVideoProfile()
 {
-    AddNewProfile(new TAVCustomVideoProfile(m_list), tr("New Video Profile"));
+    auto* profile = new TAVCustomVideoProfile(m_list);
+    profile->SetExtension(QStringLiteral(".mp4"));
+    profile->SetSampleRate(44100);
+    profile->SetAudioChannels(TAVCustomAudioProfile::stereo2);
+    profile->SetAudioBitrate(128);
+    profile->SetVideoEncoder(TAVCustomVideoProfile::MPEG4);
+    profile->SetVideoBitrate(1000);
+    AddNewProfile(profile, tr("New Video Profile"));
 }
 
 void TFormEditProfile::DeleteProfile()
@@ -168,6 +204,7 @@ void TFormEditProfile::DeleteProfile()
         delete m_profiles->takeItem(row);
     }
     delete profile; // unlists itself; m_current (a QPointer) clears if it was current
+    m_unsaved = true;
     if (m_profiles->count() > 0) {
         const int next = row > 0 ? row - 1 : 0;
         m_profiles->setCurrentRow(next);
@@ -178,15 +215,71 @@ void TFormEditProfile::DeleteProfile()
     UpdateActions();
 }
 
+bool TFormEditProfile::CheckProfiles()
+{
+    QMap<QString, TAVProfile*> described;
+    for (int i = 0; i < m_list->Count(); ++i) {
+        auto* profile = qobject_cast<TAVCustomAudioProfile*>(m_list->Items(i));
+        if (!profile) continue;
+        const QString description = profile->Description().trimmed();
+        QString problem;
+        QWidget* field = nullptr;
+        if (description.isEmpty()) {
+            problem = tr("The profile needs a description.");
+            field = m_frame->DescriptionEdit();
+        } else if (described.contains(description.toLower())) {
+            problem = tr("Another profile is already called \"%1\".").arg(description);
+            field = m_frame->DescriptionEdit();
+        } else if (profile->GetExtension().trimmed().isEmpty() || profile->GetExtension().trimmed() == u".") {
+            problem = tr("The profile needs a file extension.");
+            field = m_frame->findChild<QWidget*>("FileExtension");
+        } else if (profile->SampleRate() < 0) { // 0 keeps the source's rate
+            problem = tr("Choose a sample rate.");
+            field = m_frame->findChild<QWidget*>("SampleRate");
+        }
+        described.insert(description.toLower(), profile);
+        if (problem.isEmpty()) continue;
+        OpenProfile(profile);
+        m_problem->setText(problem);
+        if (field) field->setFocus();
+        return false;
+    }
+    m_problem->clear();
+    return true;
+}
+
 void TFormEditProfile::SaveAndExit()
 {
+    if (!CheckProfiles()) return;
     try {
         SaveProfiles(m_list, m_storePath);
     } catch (const std::exception& e) {
         ErrorBox(QString::fromUtf8(e.what()));
         return;
     }
+    m_unsaved = false;
     accept();
+}
+
+void TFormEditProfile::reject()
+{
+    if (!m_unsaved) {
+        QDialog::reject();
+        return;
+    }
+    QMessageBox box(QMessageBox::Question, tr("Edit Profile"), tr("Save the changes to the profiles?"),
+                    QMessageBox::NoButton, this);
+    box.setInformativeText(tr("Changes not saved are used until the program ends, then lost."));
+    QPushButton* save = box.addButton(tr("&Save"), QMessageBox::AcceptRole);
+    QPushButton* keep = box.addButton(tr("&Keep Editing"), QMessageBox::RejectRole);
+    QPushButton* close = box.addButton(tr("&Close Without Saving"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    if (box.clickedButton() == save)
+        SaveAndExit();
+    else if (box.clickedButton() == close)
+        QDialog::reject();
 }
 
 TAVProfile* EditProfile(TAVProfileList* profiles, const QString& storePath, TAVProfile* profile,

@@ -9,6 +9,7 @@
 #include "profiles/AVProfile.h"
 
 class QAction;
+class QLabel;
 class QListWidget;
 class QListWidgetItem;
 
@@ -40,8 +41,18 @@ public:
     // profile and shows the entry before it (the first when the first went).
     void DeleteProfile();
     // Writes the store and closes; a store that cannot be written is shown
-    // and the editor stays open.
+    // and the editor stays open. A profile that could not convert (no
+    // description or extension, a negative sample rate, a description used twice) is
+    // shown with the reason under its fields, and nothing is written. A
+    // sample rate of 0 keeps the source's and is taken.
     void SaveAndExit();
+    // Esc or closing with changes not saved asks first: Save, Keep Editing
+    // (the default) or Close Without Saving.
+    void reject() override;
+    bool HasUnsavedChanges() const { return m_unsaved; }
+
+    // The reason the last SaveAndExit refused a profile; empty otherwise.
+    QLabel* Problem() const { return m_problem; }
 
     QListWidget* Categories() const { return m_categories; }
     QListWidget* Profiles() const { return m_profiles; }
@@ -52,6 +63,9 @@ private:
     TAVProfile* ProfileOf(const QListWidgetItem* item) const;
     void AddNewProfile(TAVProfile* profile, const QString& description);
     void UpdateActions();
+    // Shows the first profile that could not convert with its reason and
+    // focuses its field; false when there is one.
+    bool CheckProfiles();
 
     TAVProfileList* m_list;
     QString m_storePath;
@@ -59,6 +73,8 @@ private:
     QListWidget* m_categories;
     QListWidget* m_profiles;
     TFrameProfile* m_frame;
+    QLabel* m_problem;
+    bool m_unsaved = false;
     QAction* m_newAudio;
     QAction* m_newVideo;
     QAction* m_delete;

@@ -5,6 +5,7 @@
 #include "FilterDialogs.h"
 #include "FilterListPage.h"
 #include "FormEditProfile.h"
+#include "OutputNaming.h"
 #include "PreviewPane.h"
 #include "ProfileCatalog.h"
 #include "options/Messages.h"
@@ -17,6 +18,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -26,6 +28,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSet>
+#include <QSettings>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QThread>
@@ -44,28 +47,6 @@ TWizardEnvironment& Environment()
     return environment;
 }
 
-// "name.avi" with ".mp4" gives "name.mp4"; the extension is what follows the
-// last dot of the file name (a name without one just gets the extension).
-QString ChangeFileExt(const QString& path, const QString& extension)
-{
-    const int slash = path.lastIndexOf('/');
-    const int dot = path.lastIndexOf('.');
-    return (dot > slash ? path.left(dot) : path) + extension;
-}
-
-QString JoinFolder(const QString& folder, const QString& name)
-{
-    if (folder.isEmpty()) return name;
-    return folder.endsWith('/') ? folder + name : folder + '/' + name;
-}
-
-QString SameFile(const QString& path)
-{
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
-}
-
 } // namespace
 
 void SetWizardEnvironment(const TWizardEnvironment& environment)
@@ -76,6 +57,19 @@ void SetWizardEnvironment(const TWizardEnvironment& environment)
 void SetNewConversionCategories(const std::vector<TCategoryEntry>& categories)
 {
     Environment().Categories = categories;
+}
+
+namespace {
+QString& ChoicesFile()
+{
+    static QString file;
+    return file;
+}
+} // namespace
+
+void SetNewConversionChoicesFile(const QString& file)
+{
+    ChoicesFile() = file;
 }
 
 TFormNewConversion::TFormNewConversion(const TWizardEnvironment& environment, IPreviewPane* pane,
@@ -129,6 +123,13 @@ TFormNewConversion::TFormNewConversion(const TWizardEnvironment& environment, IP
     layout->addLayout(BuildButtons());
 
     AskSourceFiles = [this] { return QFileDialog::getOpenFileNames(this, tr("Select Source File")); };
+    AskSourceFolder = [this] { return QFileDialog::getExistingDirectory(this, tr("Add Folder")); };
+    // Replacing an existing file is asked by the dialog itself, with keeping
+    // it as the default answer.
+    AskOutputPath = [this](const QString& current) {
+        return QFileDialog::getSaveFileName(this, tr("Save to"), current, {}, nullptr,
+                                            QFileDialog::DontConfirmOverwrite);
+    };
     RunProfileEditor = [this](TAVProfile* profile) {
         return EditProfile(m_env.Profiles, m_env.ProfileStorePath, profile, this);
     };
@@ -137,7 +138,6 @@ TFormNewConversion::TFormNewConversion(const TWizardEnvironment& environment, IP
     m_sourceTabs->setCurrentIndex(tabFile);
     m_categoryList->addItems(m_env.Profiles->Categories());
     SelectCategory(m_categoryList->count() > 0 ? 0 : -1);
-    m_dvd->SetDrives(dvd::ListDvdDrives());
 
     m_readiness = new QTimer(this);
     m_readiness->setInterval(300);
@@ -154,7 +154,8 @@ TFormNewConversion::~TFormNewConversion()
 {
     m_preview->StopPreview();
     // Streams opened for the preview that the pane never took are freed
-    // here; the one a task will read is not among them.
+    // here; the one a task will read is not among them. A disc scan or check
+    // still running is dropped by the DVD tab.
     for (int handle : m_previewStreams)
         ReleaseStream(handle);
     if (m_taskStreamHandle) ReleaseStream(m_taskStreamHandle); // opened, but no task took it
@@ -171,8 +172,11 @@ QLayout* TFormNewConversion::BuildButtons()
     connect(m_backButton, &QPushButton::clicked, this, &TFormNewConversion::GoBack);
     connect(m_startButton, &QPushButton::clicked, this, &TFormNewConversion::Finish);
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    m_startReason = new QLabel(this);
+    m_startReason->setObjectName("StartReason");
+    m_startReason->setEnabled(false); // drawn in the disabled text colour
     auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
+    buttons->addWidget(m_startReason, 1);
     buttons->addWidget(m_backButton);
     buttons->addWidget(m_filterButton);
     buttons->addWidget(m_startButton);
@@ -180,186 +184,14 @@ QLayout* TFormNewConversion::BuildButtons()
     return buttons;
 }
 
-QWidget* TFormNewConversion::BuildSourcePage()
-{
-    auto* page = new QWidget(this);
-    m_sourceTabs = new QTabWidget(page);
-    m_sourceTabs->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-
-    auto* fileTab = new QWidget(m_sourceTabs);
-    m_sourceEdit = new QLineEdit(fileTab);
-    m_sourceEdit->setObjectName("SourceFile");
-    m_sourceEdit->setPlaceholderText(tr("A media file, or several"));
-    auto* browse = new QToolButton(fileTab);
-    browse->setText(tr("..."));
-    browse->setToolTip(tr("Select Source File"));
-    auto* fileRow = new QHBoxLayout;
-    fileRow->addWidget(m_sourceEdit, 1);
-    fileRow->addWidget(browse);
-    auto* fileLayout = new QFormLayout(fileTab);
-    fileLayout->addRow(tr("Source File:"), fileRow);
-    m_sourceTabs->addTab(fileTab, tr("Video File"));
-    m_dvd = new TDvdSourceTab(m_sourceTabs);
-    m_sourceTabs->addTab(m_dvd, tr("Dvd"));
-
-    auto* profileBox = new QGroupBox(tr("Profile"), page);
-    m_categoryList = new QComboBox(profileBox);
-    m_categoryList->setObjectName("Category");
-    m_profileList = new QComboBox(profileBox);
-    m_profileList->setObjectName("Profile");
-    m_profileList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    m_profileList->setMinimumContentsLength(24);
-    m_editProfile = new QPushButton(tr("Edit"), profileBox);
-    m_profileInfo = new QLabel(profileBox);
-    m_profileInfo->setObjectName("ProfileInformation");
-    m_profileInfo->setTextFormat(Qt::PlainText);
-    m_profileInfo->setWordWrap(true);
-    m_profileInfo->setMinimumHeight(3 * m_profileInfo->fontMetrics().lineSpacing());
-    auto* profileRow = new QHBoxLayout;
-    profileRow->addWidget(m_profileList, 1);
-    profileRow->addWidget(m_editProfile);
-    auto* profileLayout = new QFormLayout(profileBox);
-    profileLayout->addRow(tr("Category:"), m_categoryList);
-    profileLayout->addRow(tr("Profile:"), profileRow);
-    profileLayout->addRow(m_profileInfo);
-
-    auto* outputBox = new QGroupBox(tr("Output"), page);
-    m_outputEdit = new QLineEdit(outputBox);
-    m_outputEdit->setObjectName("SaveTo");
-    m_categoryPicker = new TCategoryPicker(outputBox);
-    m_categoryPicker->setObjectName("HistoryCategory");
-    m_categoryPicker->setToolTip(tr("The history category the finished task goes into"));
-    m_categoryPicker->SetCategories(m_env.Categories);
-    auto* outputLayout = new QFormLayout(outputBox);
-    outputLayout->addRow(tr("Save to:"), m_outputEdit);
-    outputLayout->addRow(tr("History category:"), m_categoryPicker);
-
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_sourceTabs);
-    layout->addWidget(profileBox);
-    layout->addWidget(outputBox);
-    layout->addStretch();
-
-    connect(browse, &QToolButton::clicked, this, [this] {
-        const QStringList chosen = AskSourceFiles ? AskSourceFiles() : QStringList();
-        if (!chosen.isEmpty()) ChooseSourceFiles(chosen);
-    });
-    connect(m_sourceEdit, &QLineEdit::textEdited, this, &TFormNewConversion::SourceTextEdited);
-    connect(m_sourceTabs, &QTabWidget::currentChanged, this, &TFormNewConversion::SourceChanged);
-    connect(m_dvd, &TDvdSourceTab::SourceChanged, this, &TFormNewConversion::SourceChanged);
-    connect(m_dvd, &TDvdSourceTab::ScanningChanged, this, [this](bool scanning) {
-        if (scanning) m_preview->StopPreview();
-        UpdateReadiness();
-    });
-    connect(m_categoryList, &QComboBox::activated, this, &TFormNewConversion::SelectCategory);
-    connect(m_profileList, &QComboBox::activated, this, &TFormNewConversion::SelectProfile);
-    connect(m_editProfile, &QPushButton::clicked, this, &TFormNewConversion::EditCurrentProfile);
-    connect(m_outputEdit, &QLineEdit::textChanged, this, &TFormNewConversion::UpdateReadiness);
-    return page;
-}
-
-// ---- Source
-
-void TFormNewConversion::SelectSourceTab(TSourceTab tab)
-{
-    m_sourceTabs->setCurrentIndex(tab);
-}
-
-void TFormNewConversion::SetSources(const QStringList& paths)
-{
-    m_sources.clear();
-    for (const QString& p : paths)
-        if (!p.trimmed().isEmpty()) m_sources << p;
-    ShowSourcesInField();
-    SourceChanged();
-}
-
-bool TFormNewConversion::ChooseSourceFiles(const QStringList& paths)
-{
-    for (const QString& path : paths) {
-        if (!TAVProbe::IsUsableSource(path)) {
-            ErrorBox(tr("Invalid Video/Audio File"));
-            return false;
-        }
-    }
-    SelectSourceTab(tabFile);
-    SetSources(paths);
-    return true;
-}
-
-void TFormNewConversion::ShowSourcesInField()
-{
-    if (m_sources.size() <= 1) {
-        m_sourceEdit->setText(m_sources.value(0));
-        m_sourceEdit->setCursorPosition(m_sourceEdit->text().size());
-        return;
-    }
-    QStringList quoted;
-    for (const QString& s : m_sources)
-        quoted << '"' + s + '"';
-    m_sourceEdit->setText(quoted.join(' '));
-}
-
-void TFormNewConversion::SourceTextEdited(const QString& text)
-{
-    // Several files show as "a" "b"; anything else is one path.
-    m_sources.clear();
-    const QString t = text.trimmed();
-    if (t.startsWith('"')) {
-        for (const QString& part : t.split('"', Qt::SkipEmptyParts))
-            if (!part.trimmed().isEmpty()) m_sources << part;
-    } else if (!t.isEmpty()) {
-        m_sources << text;
-    }
-    SourceChanged();
-}
-
-bool TFormNewConversion::IsSourceReady() const
-{
-    if (m_sourceTabs->currentIndex() == tabDvd) return m_dvd->HasTitle();
-    if (m_sources.isEmpty()) return false;
-    for (const QString& s : m_sources)
-        if (!QFileInfo(s).isFile()) return false;
-    return true;
-}
-
-QString TFormNewConversion::OpenPreviewStream()
-{
-    try {
-        const dvd::TDvdSource source = m_dvd->OpenSource();
-        m_previewStreams << source.Handle;
-        return source.Name;
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
-void TFormNewConversion::SourceChanged()
-{
-    m_taskSource.clear();
-    if (m_taskStreamHandle) {
-        ReleaseStream(m_taskStreamHandle);
-        m_taskStreamHandle = 0;
-    }
-    const bool ready = IsSourceReady();
-    const bool dvd = m_sourceTabs->currentIndex() == tabDvd;
-    QString input;
-    if (ready) input = dvd ? OpenPreviewStream() : (m_sources.size() == 1 ? m_sources.first() : QString());
-    if (input.isEmpty())
-        m_preview->StopPreview();
-    else
-        m_preview->OpenSource(input);
-    if (ready) m_outputEdit->setText(DefaultOutputPath());
-    UpdateReadiness();
-}
-
 // ---- Profile
 
 void TFormNewConversion::SelectCategory(int index)
 {
+    // Choosing the category shown again keeps the profile chosen in it.
+    TAVProfile* keep = index == m_categoryList->currentIndex() ? CurrentProfile() : nullptr;
     m_categoryList->setCurrentIndex(index);
-    RefillProfiles(nullptr);
+    RefillProfiles(keep);
 }
 
 void TFormNewConversion::RefillProfiles(TAVProfile* select)
@@ -386,8 +218,14 @@ void TFormNewConversion::SelectProfile(int index)
     TAVProfile* profile = CurrentProfile();
     m_editProfile->setEnabled(qobject_cast<TAVCustomAudioProfile*>(profile) != nullptr);
     const QString output = m_outputEdit->text();
-    if (profile && !output.trimmed().isEmpty())
-        m_outputEdit->setText(ChangeFileExt(output.trimmed(), profile->GetExtension()));
+    if (profile && !output.trimmed().isEmpty()) {
+        // A chosen path only changes its extension; a proposed one is
+        // proposed again, free under the new extension too.
+        if (m_outputChosen)
+            m_outputEdit->setText(ChangeFileExt(output.trimmed(), profile->GetExtension()));
+        else if (IsSourceReady())
+            ProposeOutput(DefaultOutputPath());
+    }
     UpdateReadiness();
 }
 
@@ -414,11 +252,67 @@ TAVProfile* TFormNewConversion::CurrentProfile() const
     return i >= 0 && i < m_shownProfiles.size() ? m_shownProfiles[i].data() : nullptr;
 }
 
+void TFormNewConversion::ReadDurations()
+{
+    m_sourcesDurationUs = -1;
+    const int reading = ++m_durationRead;
+    const QStringList sources = m_sourceTabs->currentIndex() == tabFile && IsSourceReady() ? m_sources : QStringList();
+    if (!sources.isEmpty()) {
+        auto total = std::make_shared<int64_t>(0);
+        QThread* worker = QThread::create([sources, total] {
+            for (const QString& source : sources) {
+                TAVProbe probe;
+                probe.SetFileName(source);
+                try {
+                    probe.SetActive(true);
+                    *total += probe.DurationUs();
+                } catch (const std::exception&) {
+                }
+            }
+        });
+        connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+        connect(worker, &QThread::finished, this, [this, reading, total] {
+            if (reading != m_durationRead) return;
+            m_sourcesDurationUs = *total;
+            ShowEstimate();
+        });
+        worker->start();
+    }
+    ShowEstimate();
+}
+
+int64_t TFormNewConversion::EstimatedBytes() const
+{
+    const auto* audio = qobject_cast<const TAVCustomAudioProfile*>(CurrentProfile());
+    if (!audio || !IsSourceReady()) return -1;
+    const bool dvd = m_sourceTabs->currentIndex() == tabDvd;
+    const int64_t duration = dvd ? m_dvd->RangeDurationUs() : m_sourcesDurationUs;
+    double kbps = audio->AudioBitrate();
+    if (const auto* video = qobject_cast<const TAVCustomVideoProfile*>(audio)) kbps += video->VideoBitrate();
+    if (kbps <= 0) {
+        // no rates: the streams are copied, about as large as they are now
+        if (dvd) return -1;
+        int64_t bytes = 0;
+        for (const QString& s : m_sources)
+            bytes += QFileInfo(s).size();
+        return bytes;
+    }
+    if (duration <= 0) return -1;
+    return int64_t(kbps * 1000.0 / 8.0 * double(duration) / 1e6);
+}
+
+void TFormNewConversion::ShowEstimate()
+{
+    const int64_t bytes = EstimatedBytes();
+    m_estimate->setText(bytes < 0 ? QString() : tr("Estimated size: about %1").arg(locale().formattedDataSize(bytes)));
+}
+
 void TFormNewConversion::ShowProfileInformation()
 {
     const auto* audio = qobject_cast<const TAVCustomAudioProfile*>(CurrentProfile());
     if (!audio) {
         m_profileInfo->clear();
+        m_estimate->clear();
         return;
     }
     QStringList lines;
@@ -439,6 +333,7 @@ void TFormNewConversion::ShowProfileInformation()
                  .arg(AudioEncoderNames().value(audio->AudioEncoder()), sampleRate,
                       ChannelNames().value(audio->AudioChannels()), AudioBitrateText(audio->AudioBitrate()));
     m_profileInfo->setText(lines.join('\n'));
+    ShowEstimate();
 }
 
 void TFormNewConversion::EditCurrentProfile()
@@ -467,50 +362,99 @@ QString TFormNewConversion::OutputPath() const
 void TFormNewConversion::SetOutputPath(const QString& path)
 {
     m_outputEdit->setText(path);
+    m_outputChosen = true;
+}
+
+QString TFormNewConversion::OutputFolder() const
+{
+    const QString chosen = m_outputEdit->text().trimmed();
+    return m_outputChosen && !chosen.isEmpty() ? QFileInfo(chosen).path() : m_targetFolder;
+}
+
+void TFormNewConversion::ProposeOutput(const QString& path)
+{
+    m_outputEdit->setText(path);
+    m_outputChosen = false;
+}
+
+void TFormNewConversion::SetTaskTargets(const QStringList& targets)
+{
+    m_taken = TTakenTargets(targets);
+    if (IsSourceReady() && !m_outputChosen) ProposeOutput(DefaultOutputPath());
+}
+
+bool TFormNewConversion::ConfirmOutputs(const QStringList& outputs)
+{
+    for (const QString& output : outputs) {
+        QString text;
+        if (QFileInfo::exists(output))
+            text = tr("The file %1 already exists.");
+        else if (m_taken.IsTaskTarget(output))
+            text = tr("The file %1 is the output of another task.");
+        else
+            continue;
+        QMessageBox box(QMessageBox::Warning, tr("Replace File"), text.arg(QDir::toNativeSeparators(output)),
+                        QMessageBox::NoButton, this);
+        box.setInformativeText(tr("Replace it with this conversion, or keep it and choose another name?"));
+        QPushButton* replace = box.addButton(tr("&Replace"), QMessageBox::DestructiveRole);
+        QPushButton* keep = box.addButton(tr("&Keep the File"), QMessageBox::RejectRole);
+        box.setDefaultButton(keep);
+        box.setEscapeButton(keep);
+        box.exec();
+        if (box.clickedButton() != replace) {
+            m_outputEdit->setFocus();
+            m_outputEdit->selectAll();
+            return false;
+        }
+    }
+    return true;
 }
 
 QString TFormNewConversion::DefaultOutputPath() const
 {
     const TAVProfile* profile = CurrentProfile();
     const QString extension = profile ? profile->GetExtension() : QString();
-    QString name;
-    if (m_sourceTabs->currentIndex() == tabDvd) {
-        if (!m_dvd->HasTitle()) return {};
-        name = dvd::DvdDefaultOutputName(m_dvd->Disc().VolumeLabel, m_dvd->TitleNumber()) + extension;
-    } else {
-        if (m_sources.isEmpty()) return {};
-        name = ChangeFileExt(QFileInfo(m_sources.first()).fileName(), extension);
-    }
-    return JoinFolder(m_targetFolder, name);
+    QString path;
+    if (m_sourceTabs->currentIndex() == tabDvd)
+        path = DvdOutputPath(extension);
+    else if (!m_sources.isEmpty())
+        path = FileOutputPath(OutputFolder(), m_sources.first(), extension);
+    return path.isEmpty() ? path : NextFreePath(path, m_taken.Predicate());
 }
 
 QStringList TFormNewConversion::OutputPaths() const
 {
     const QString first = m_outputEdit->text().trimmed();
-    QStringList outputs{first};
-    if (m_sourceTabs->currentIndex() == tabDvd) return outputs;
-    const QFileInfo firstInfo(first);
-    const QString folder = firstInfo.path();
-    const QString extension = CurrentProfile() ? CurrentProfile()->GetExtension() : QString();
-    QSet<QString> taken{SameFile(first)};
-    for (int i = 1; i < m_sources.size(); ++i) {
-        // Two sources of the same name (from different folders) must not
-        // write one file: the later ones get "_2", "_3", ...
-        const QString base = QFileInfo(m_sources[i]).completeBaseName();
-        QString path = JoinFolder(folder, base + extension);
-        for (int n = 2; taken.contains(SameFile(path)); ++n)
-            path = JoinFolder(folder, QStringLiteral("%1_%2").arg(base).arg(n) + extension);
-        taken.insert(SameFile(path));
-        outputs << path;
-    }
-    return outputs;
+    if (m_sourceTabs->currentIndex() == tabDvd) return {first};
+    return BatchOutputPaths(first, m_sources, CurrentProfile() ? CurrentProfile()->GetExtension() : QString(),
+                            m_taken.Predicate());
 }
 
 // ---- Pages and finishing
 
 bool TFormNewConversion::IsReady() const
 {
-    return IsSourceReady() && !m_outputEdit->text().trimmed().isEmpty() && CurrentProfile() != nullptr;
+    // a folder still being read would leave its files out
+    const bool reading = m_sourceTabs->currentIndex() == tabFile && m_readingFolders > 0;
+    return !reading && IsSourceReady() && !m_outputEdit->text().trimmed().isEmpty() && CurrentProfile() != nullptr;
+}
+
+QString TFormNewConversion::StartBlockedReason() const
+{
+    if (m_sourceTabs->currentIndex() == tabDvd) {
+        if (m_dvd->IsScanning()) return tr("Reading the disc...");
+        if (m_dvd->IsChecking()) return tr("Checking the disc...");
+        if (!m_dvd->HasTitle()) return tr("Choose a disc and a title.");
+    } else {
+        if (m_readingFolders > 0) return tr("Reading the folder...");
+        if (m_sources.isEmpty()) return tr("Choose a source file.");
+        for (const QString& s : m_sources)
+            if (!QFileInfo(s).isFile())
+                return tr("The source file %1 does not exist.").arg(QFileInfo(s).fileName());
+    }
+    if (!CurrentProfile()) return tr("Choose a profile.");
+    if (m_outputEdit->text().trimmed().isEmpty()) return tr("Enter where to save the output.");
+    return {};
 }
 
 void TFormNewConversion::UpdateReadiness()
@@ -519,6 +463,22 @@ void TFormNewConversion::UpdateReadiness()
     m_filterButton->setEnabled(ready && CurrentPage() == pgSource);
     m_startButton->setEnabled(ready);
     m_backButton->setEnabled(CurrentPage() == pgFilters);
+    QString batch;
+    if (ready && m_sourceTabs->currentIndex() == tabFile && m_sources.size() > 1) {
+        QStringList names;
+        for (const QString& output : OutputPaths().mid(1))
+            names << QFileInfo(output).fileName();
+        batch = tr("The other files go beside it as: %1").arg(names.join(QStringLiteral(", ")));
+    }
+    // one line, cut to the field's width; the whole list in the tooltip
+    const QString shown = m_batchOutputs->fontMetrics().elidedText(batch, Qt::ElideRight,
+                                                                    std::max(200, m_outputEdit->width()));
+    if (m_batchOutputs->text() != shown) m_batchOutputs->setText(shown);
+    m_batchOutputs->setToolTip(batch);
+    m_batchOutputs->setVisible(!batch.isEmpty());
+    const QString reason = ready ? QString() : StartBlockedReason();
+    if (m_startReason->text() != reason) m_startReason->setText(reason);
+    m_startButton->setToolTip(reason);
 }
 
 TFormNewConversion::TPage TFormNewConversion::CurrentPage() const
@@ -548,8 +508,24 @@ QString TFormNewConversion::FilterDescription() const
 
 void TFormNewConversion::Finish()
 {
-    if (!IsReady() || m_dvd->IsScanning()) return;
+    if (!IsReady() || m_dvd->IsScanning() || m_dvd->IsChecking()) return;
     const bool dvd = m_sourceTabs->currentIndex() == tabDvd;
+    if (dvd && m_taskSource.isEmpty()) {
+        // The disc is checked and the task's stream opened on a worker; Start
+        // goes on from there, or the dialog stays open with the reason.
+        m_dvd->OpenSourceChecked([this](std::optional<dvd::TDvdSource> source, const QString& error) {
+            UpdateReadiness();
+            if (!source) {
+                ErrorBox(error.isEmpty() ? tr("Can not open DVD") : error);
+                return;
+            }
+            m_taskSource = source->Name;
+            m_taskStreamHandle = source->Handle;
+            Finish();
+        });
+        UpdateReadiness();
+        return;
+    }
     // An output that is one of the sources would be overwritten while it is
     // read.
     const QStringList outputs = OutputPaths();
@@ -563,35 +539,31 @@ void TFormNewConversion::Finish()
                 return;
             }
     }
+    if (!ConfirmOutputs(outputs)) return;
     // A fresh copy each time: Apply adds to what it finds, so a second
     // attempt must not stack the profile twice.
     auto options = std::make_unique<TAVConvertOptions>();
     options->Assign(m_options.get());
-    options->FilterOptions()->m_videoFilters = CurrentPage() == pgFilters ? FilterDescription() : QString();
+    // The filters the preview shows are the ones converted, from either page.
+    options->FilterOptions()->m_videoFilters = FilterDescription();
     options->m_inputFormat.clear();
     const int configured = m_env.Configuration ? m_env.Configuration->PerformanceOptions()->ThreadCount() : 0;
     options->m_threadCount = configured > 0 ? configured : std::max(1, QThread::idealThreadCount());
     try {
         CurrentProfile()->Apply(options.get());
-        if (dvd && m_taskSource.isEmpty()) {
-            // The stream the task reads is opened now, so a disc that fails
-            // keeps the dialog open with its message.
-            const dvd::TDvdSource source = m_dvd->OpenSource();
-            m_taskSource = source.Name;
-            m_taskStreamHandle = source.Handle;
-        }
     } catch (const std::exception& e) {
         ErrorBox(QString::fromUtf8(e.what()));
         return;
     }
     m_finalOptions = std::move(options);
+    StoreChoices(outputs.value(0));
     accept();
 }
 
 void TFormNewConversion::done(int result)
 {
-    // A title choice being applied (a disc scan) cannot be interrupted.
-    if (m_dvd->IsScanning()) return;
+    // Closing drops a disc scan still running: its result is not shown.
+    m_dvd->CancelScan();
     QDialog::done(result);
 }
 
@@ -610,15 +582,7 @@ std::vector<std::unique_ptr<TConversionSettings>> TFormNewConversion::GetConvers
     for (int i = 0; i < count; ++i) {
         auto settings = std::make_unique<TConversionSettings>();
         if (dvd) {
-            settings->SetSourceFile(m_taskSource);
-            settings->SetSourceType(TConversionSettings::stDvd);
-            settings->SetDvdDriver(m_dvd->Disc().Path);
-            settings->SetDvdTitle(m_dvd->TitleNumber());
-            settings->SetDvdChapter(m_dvd->FirstChapter());
-            settings->SetDvdThrough(m_dvd->LastChapter());
-            settings->SetDvdAngle(m_dvd->Angle());
-            settings->SetDvdVolume(m_dvd->Disc().VolumeLabel);
-            m_taskStreamHandle = 0; // the task owns it now
+            FillDvdSettings(settings.get());
         } else {
             settings->SetSourceFile(m_sources[i]);
             settings->SetSourceType(TConversionSettings::stFile);
@@ -636,6 +600,33 @@ std::vector<std::unique_ptr<TConversionSettings>> TFormNewConversion::GetConvers
     return result;
 }
 
+// ---- Remembered choices
+
+void TFormNewConversion::RememberChoicesIn(const QString& file)
+{
+    m_choicesFile = file;
+    if (file.isEmpty()) return;
+    const QSettings choices(file, QSettings::IniFormat);
+    const int category = m_categoryList->findText(choices.value("Category").toString());
+    if (category >= 0) SelectCategory(category);
+    const QString profile = choices.value("Profile").toString();
+    for (int i = 0; i < m_shownProfiles.size(); ++i)
+        if (m_shownProfiles[i] && m_shownProfiles[i]->Description() == profile) SelectProfile(i);
+    // A folder that is gone (an unplugged disk) falls back to the configured one.
+    const QString folder = choices.value("OutputFolder").toString();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) m_targetFolder = folder;
+    if (IsSourceReady() && !m_outputChosen) ProposeOutput(DefaultOutputPath());
+}
+
+void TFormNewConversion::StoreChoices(const QString& firstOutput) const
+{
+    if (m_choicesFile.isEmpty()) return;
+    QSettings choices(m_choicesFile, QSettings::IniFormat);
+    choices.setValue("Category", m_categoryList->currentText());
+    choices.setValue("Profile", CurrentProfile() ? CurrentProfile()->Description() : QString());
+    choices.setValue("OutputFolder", QFileInfo(firstOutput).absolutePath());
+}
+
 // ---- Drops
 
 void TFormNewConversion::dragEnterEvent(QDragEnterEvent* event)
@@ -645,19 +636,30 @@ void TFormNewConversion::dragEnterEvent(QDragEnterEvent* event)
 
 void TFormNewConversion::dropEvent(QDropEvent* event)
 {
-    QStringList paths;
+    // Dropped files replace the sources; dropped folders add their media
+    // files to them.
+    QStringList files, folders;
     for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile()) paths << url.toLocalFile();
-    if (!paths.isEmpty() && ChooseSourceFiles(paths)) event->acceptProposedAction();
+        if (url.isLocalFile()) (QFileInfo(url.toLocalFile()).isDir() ? folders : files) << url.toLocalFile();
+    if (folders.isEmpty()) {
+        if (!files.isEmpty() && ChooseSourceFiles(files)) event->acceptProposedAction();
+        return;
+    }
+    if (!files.isEmpty()) AddSourceFiles(files);
+    for (const QString& folder : folders)
+        AddSourceFolder(folder);
+    event->acceptProposedAction();
 }
 
 // ---- Running it
 
-std::vector<std::unique_ptr<TConversionSettings>> RunNewConversion(QWidget* parent,
-                                                                   const QStringList& sources)
+std::vector<std::unique_ptr<TConversionSettings>> RunNewConversion(QWidget* parent, const QStringList& sources,
+                                                                   const QStringList& taskTargets)
 {
     if (!TAVFilter::HasEditor()) InstallFilterDialogs();
     TFormNewConversion form(Environment(), nullptr, parent);
+    form.RememberChoicesIn(ChoicesFile());
+    form.SetTaskTargets(taskTargets);
     if (!sources.isEmpty()) form.SetSources(sources);
     if (form.exec() != QDialog::Accepted) return {};
     return form.GetConversionSettings();

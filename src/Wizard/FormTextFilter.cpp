@@ -27,11 +27,13 @@ QString LinesText(QString plain)
     return plain.replace(u'\n', QStringLiteral("\r\n")) + QStringLiteral("\r\n");
 }
 
-// The memo text of lines each ended by a line break.
+// The memo text of lines each ended by a line break: the inverse of
+// LinesText. The break of the last line is dropped unless that line is empty,
+// so trailing blank lines survive opening and OK.
 QString PlainText(QString lines)
 {
     lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    if (lines.endsWith(u'\n'))
+    if (lines.endsWith(u'\n') && !lines.endsWith(QStringLiteral("\n\n")))
         lines.chop(1);
     return lines;
 }

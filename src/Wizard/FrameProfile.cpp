@@ -8,19 +8,12 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QSize>
 #include <QVBoxLayout>
 
 namespace korvane {
 
 namespace {
-
-QStringList FrameSizeLabels()
-{
-    QStringList labels;
-    for (const TFrameSizeInfo& row : FrameSizeTable())
-        labels << QString::fromLatin1(row.label);
-    return labels;
-}
 
 // Selects the entry of that text; none when absent.
 void SelectText(QComboBox* list, const QString& text)
@@ -32,6 +25,21 @@ void SelectText(QComboBox* list, const QString& text)
 void SelectIndex(QComboBox* list, int index)
 {
     list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+}
+
+// The frame size entries carry their width and height; a size outside the
+// table gets an extra entry "WxH" at the end.
+void SelectFrameSize(QComboBox* list, int width, int height)
+{
+    const int standard = int(FrameSizeTable().size());
+    while (list->count() > standard)
+        list->removeItem(list->count() - 1);
+    int row = list->findData(QSize(width, height));
+    if (row < 0 && width > 0 && height > 0) {
+        list->addItem(QStringLiteral("%1x%2").arg(width).arg(height), QSize(width, height));
+        row = list->count() - 1;
+    }
+    list->setCurrentIndex(row);
 }
 
 } // namespace
@@ -47,7 +55,9 @@ TFrameProfile::TFrameProfile(QWidget* parent) : QWidget(parent)
     m_audioEncoder = AddList("AudioEncoder", AudioEncoderNames());
     m_audioChannels = AddList("AudioChannels", ChannelNames());
     m_audioBitrate = AddList("AudioBitrate", AudioBitrateChoices());
-    m_frameSize = AddList("FrameSize", FrameSizeLabels());
+    m_frameSize = AddList("FrameSize", {});
+    for (const TFrameSizeInfo& row : FrameSizeTable())
+        m_frameSize->addItem(QString::fromLatin1(row.label), QSize(row.width, row.height));
     m_videoEncoder = AddList("VideoEncoder", VideoEncoderNames());
     m_frameRate = AddList("FrameRate", FrameRateNames());
     m_videoBitrate = AddList("VideoBitrate", VideoBitrateChoices());
@@ -119,7 +129,7 @@ void TFrameProfile::ShowProfile(TAVProfile* profile)
     m_description->setText(audio ? audio->Description() : QString());
     m_extension->setText(audio ? audio->GetExtension() : QString());
     if (video) {
-        SelectIndex(m_frameSize, video->FrameSize());
+        SelectFrameSize(m_frameSize, video->FrameWidth(), video->FrameHeight());
         SelectIndex(m_videoEncoder, video->VideoEncoder());
         SelectIndex(m_frameRate, video->FrameRate());
         SelectText(m_videoBitrate, QString::number(video->VideoBitrate()));
@@ -145,6 +155,7 @@ void TFrameProfile::WriteBack()
 {
     TAVCustomAudioProfile* audio = m_profile.data();
     if (m_loading || !audio) return;
+    emit Edited();
     using A = TAVCustomAudioProfile;
     using V = TAVCustomVideoProfile;
     if (m_format->currentIndex() >= 0) audio->SetFormat(A::TCustomAVFormat(m_format->currentIndex()));
@@ -159,9 +170,9 @@ void TFrameProfile::WriteBack()
     auto* video = qobject_cast<V*>(audio);
     if (!video) return;
     if (m_frameSize->currentIndex() >= 0) {
-        const TFrameSizeInfo& row = FrameSizeTable()[size_t(m_frameSize->currentIndex())];
-        video->SetFrameWidth(row.width);
-        video->SetFrameHeight(row.height);
+        const QSize size = m_frameSize->currentData().toSize();
+        video->SetFrameWidth(size.width());
+        video->SetFrameHeight(size.height());
     }
     if (m_videoEncoder->currentIndex() >= 0)
         video->SetVideoEncoder(V::TCustomVideoEncoder(m_videoEncoder->currentIndex()));

@@ -32,6 +32,8 @@ public:
 signals:
     // The description box changed (the editor renames the profile's entry).
     void DescriptionEdited(const QString& text);
+    // A field of the shown profile was changed by the user.
+    void Edited();
 
 private:
     QComboBox* AddList(const QString& name, const QStringList& choices);

@@ -80,6 +80,20 @@ QPixmap DrawStatus(TStatusPicture picture, int size)
         p.drawPolyline(QPolygonF({QPointF(3, 8.5), QPointF(6.5, 12), QPointF(13, 4)}));
         break;
     }
+    case TStatusPicture::Failed: {
+        // a warning sign: told apart from a stop by shape, not by colour alone
+        QPainterPath sign;
+        sign.moveTo(8, 1.5);
+        sign.lineTo(15, 14.5);
+        sign.lineTo(1, 14.5);
+        sign.closeSubpath();
+        p.setBrush(QColor("#d0393e"));
+        p.drawPath(sign);
+        p.setBrush(Qt::white);
+        p.drawRoundedRect(QRectF(7.1, 5.5, 1.8, 5), 0.6, 0.6);
+        p.drawEllipse(QRectF(7.1, 11.3, 1.8, 1.8));
+        break;
+    }
     }
     return pixmap;
 }

@@ -9,7 +9,7 @@ namespace korvane {
 QIcon AppIcon();
 
 // Coloured command and status pictures that read on light and dark palettes.
-enum class TStatusPicture { Running, Paused, Stopped, Finished };
+enum class TStatusPicture { Running, Paused, Stopped, Finished, Failed };
 QIcon StatusIcon(TStatusPicture picture);
 
 } // namespace korvane

@@ -75,7 +75,8 @@ void TdmGlobal::BuildImages()
 {
     QStyle* style = QApplication::style();
     m_statusImages = {StatusIcon(TStatusPicture::Running), StatusIcon(TStatusPicture::Paused),
-                      StatusIcon(TStatusPicture::Stopped), StatusIcon(TStatusPicture::Finished)};
+                      StatusIcon(TStatusPicture::Stopped), StatusIcon(TStatusPicture::Finished),
+                      StatusIcon(TStatusPicture::Failed)};
     m_nodeImages = {style->standardIcon(QStyle::SP_BrowserReload), style->standardIcon(QStyle::SP_DirIcon)};
 }
 

@@ -11,11 +11,13 @@
 #include "ExplorerModel.h"
 #include "FormDeleteTasks.h"
 #include "FormOptions.h"
+#include "GuiActions.h"
 #include "TaskListModel.h"
 #include "TaskProgressDelegate.h"
 #include "options/Messages.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QHeaderView>
@@ -66,6 +68,10 @@ TFormMain::TFormMain(TdmGlobal* dm, TNewConversionRunner runner, QWidget* parent
     m_updateTimer->setSingleShot(true);
     m_updateTimer->setInterval(150);
     connect(m_updateTimer, &QTimer::timeout, this, &TFormMain::UpdateActions);
+    m_pendingTimer = new QTimer(this);
+    m_pendingTimer->setSingleShot(true);
+    connect(m_pendingTimer, &QTimer::timeout, this, &TFormMain::OpenPendingFiles);
+    setAcceptDrops(true);
 
     BuildViews();
     BuildActions();
@@ -174,6 +180,12 @@ void TFormMain::BuildViews()
             &TFormMain::TaskSelectionChanged);
     connect(m_taskView->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &TFormMain::TaskSelectionChanged);
+    connect(m_taskView->header(), &QHeaderView::sortIndicatorChanged, this, [this](int column, Qt::SortOrder order) {
+        if (m_taskView->isSortingEnabled() && qobject_cast<TConvertedNode*>(m_explorer->ShownNode())) {
+            m_historySortColumn = column;
+            m_historySortOrder = order;
+        }
+    });
     connect(m_taskList, &QAbstractItemModel::modelAboutToBeReset, this, &TFormMain::SaveColumns);
     connect(m_taskList, &QAbstractItemModel::modelReset, this, &TFormMain::RestoreColumns);
     // statuses change under the selection: progress, completion, rows going
@@ -195,6 +207,18 @@ void TFormMain::BuildActions()
     actResumeTask = new QAction(s->standardIcon(QStyle::SP_MediaSeekForward), QStringLiteral("Resume Task"), this);
     actResumeTask->setToolTip(QStringLiteral("Carry on a stopped task's output where it stopped"));
     actExit = new QAction(QStringLiteral("Exit"), this);
+    actExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // the toolbar's tooltips name the keys
+    const std::pair<QAction*, QKeySequence> keys[] = {
+        {actStartTask, QKeySequence(Qt::CTRL | Qt::Key_R)},
+        {actPauseTask, QKeySequence(Qt::CTRL | Qt::Key_P)},
+        {actStopTask, QKeySequence(Qt::CTRL | Qt::Key_Period)},
+        {actNewConversion, QKeySequence(Qt::CTRL | Qt::Key_N)},
+    };
+    for (const auto& [action, key] : keys) {
+        action->setShortcut(key);
+        action->setToolTip(QStringLiteral("%1 (%2)").arg(action->text(), key.toString(QKeySequence::NativeText)));
+    }
     actShutdownWhenDone = new QAction(QStringLiteral("Shutdown PC When Done"), this);
     actShutdownWhenDone->setCheckable(true);
     actOptions = new QAction(QStringLiteral("Options"), this);
@@ -208,6 +232,10 @@ void TFormMain::BuildActions()
     m_dm->actDeleteTask->setShortcut(QKeySequence(Qt::Key_Delete));
     m_dm->actDeleteTask->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     m_taskView->addAction(m_dm->actDeleteTask);
+    // F2 renames (edits) the selected category
+    m_dm->actCategoryProperties->setShortcut(QKeySequence(Qt::Key_F2));
+    m_dm->actCategoryProperties->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_explorerView->addAction(m_dm->actCategoryProperties);
 }
 
 void TFormMain::BuildMenus()
@@ -271,10 +299,19 @@ void TFormMain::WireActions()
         m_dm->TaskMenu()->popup(m_taskView->viewport()->mapToGlobal(pos));
     });
 
+    connect(m_taskView, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        // a finished task opens with the player
+        TAVTask* task = m_taskList->TaskAt(index.row());
+        if (task && task->ConvertedIsValid())
+            DesktopShell().PlayFile(task->Settings()->TargetFile());
+    });
     connect(m_dm->actOpenFolder, &QAction::triggered, this, [this] { m_categories->OpenFolder(); });
-    connect(m_dm->actNewCategory, &QAction::triggered, this, [this] { m_categories->NewCategory(); });
-    connect(m_dm->actDeleteCategory, &QAction::triggered, this, [this] { m_categories->DeleteCategory(); });
-    connect(m_dm->actCategoryProperties, &QAction::triggered, this, [this] { m_categories->EditProperties(); });
+    connect(m_dm->actNewCategory, &QAction::triggered, this,
+            [this] { Run(QStringLiteral("New Category"), [this] { m_categories->NewCategory(); }); });
+    connect(m_dm->actDeleteCategory, &QAction::triggered, this,
+            [this] { Run(QStringLiteral("Delete Category"), [this] { m_categories->DeleteCategory(); }); });
+    connect(m_dm->actCategoryProperties, &QAction::triggered, this,
+            [this] { Run(QStringLiteral("Category Properties"), [this] { m_categories->EditProperties(); }); });
     connect(m_explorerView, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         TNodeObject* node = m_explorer->NodeAt(m_explorerView->indexAt(pos));
         if (!node || !node->HasPopupMenu())
@@ -284,13 +321,8 @@ void TFormMain::WireActions()
         m_dm->CategoryMenu()->popup(m_explorerView->viewport()->mapToGlobal(pos));
     });
     connect(m_explorerView, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
-        if (TNodeObject* node = m_explorer->NodeAt(index)) {
-            try {
-                node->Edit();
-            } catch (const std::exception& e) {
-                ErrorBox(QStringLiteral("ERROR:") + QString::fromUtf8(e.what()));
-            }
-        }
+        if (TNodeObject* node = m_explorer->NodeAt(index))
+            Run(QStringLiteral("Edit"), [node] { node->Edit(); });
     });
 }
 
@@ -299,6 +331,16 @@ void TFormMain::ExplorerSelectionChanged()
     // the model has filled the task list from the new node; the log belongs
     // to a task of the old one
     m_logList->SetTask(nullptr);
+    // the history sorts by a clicked column; Converting keeps its order
+    const bool history = qobject_cast<TConvertedNode*>(m_explorer->ShownNode()) != nullptr;
+    if (history) {
+        // the order the user chose for the history, kept across visits
+        m_taskView->header()->setSortIndicator(m_historySortColumn, m_historySortOrder);
+        m_taskView->setSortingEnabled(true);
+        m_taskList->sort(m_historySortColumn, m_historySortOrder);
+    } else {
+        m_taskView->setSortingEnabled(false);
+    }
     UpdateActions();
 }
 
@@ -306,8 +348,15 @@ void TFormMain::TaskSelectionChanged()
 {
     TAVTask* task = CurrentTask();
     if (task && m_taskView->selectionModel()->isRowSelected(m_taskView->currentIndex().row(), {}))
-        task->LoadTaskInfo(m_logList);
+        Run(QStringLiteral("Showing the log"), [this, task] { task->LoadTaskInfo(m_logList); });
     UpdateActions();
+}
+
+bool TFormMain::Run(const QString& operation, const std::function<void()>& action)
+{
+    const bool done = RunAction(operation, m_dm->Environment(), action);
+    UpdateActions();
+    return done;
 }
 
 void TFormMain::ScheduleUpdateActions()
@@ -353,20 +402,31 @@ void TFormMain::UpdateActions()
     m_dm->actOpenFolder->setEnabled(category);
     m_dm->actNewCategory->setEnabled(category);
     m_dm->actCategoryProperties->setEnabled(category);
-    // the speed of the focused task, while it runs
-    statusBar()->showMessage(TTaskProgressDelegate::SpeedText(current));
+    // the speed of the focused task, while it runs; a message of its own
+    // (a kept file, say) is not wiped by a task that has no speed
+    const QString speed = TTaskProgressDelegate::SpeedText(current);
+    if (!speed.isEmpty() || m_speedShown)
+        statusBar()->showMessage(speed);
+    m_speedShown = !speed.isEmpty();
 }
 
 void TFormMain::NewConversion(const QStringList& sources)
 {
-    if (!m_runner)
+    if (!m_runner || m_inNewConversion)
         return;
-    std::vector<std::unique_ptr<TConversionSettings>> settings = m_runner(this, sources);
-    // one task per source, started at once
+    std::vector<std::unique_ptr<TConversionSettings>> settings;
+    m_inNewConversion = true;
+    Run(QStringLiteral("New Conversion"), [&] { settings = m_runner(this, sources); });
+    m_inNewConversion = false;
+    // one task per source, started at once; a task whose history row cannot
+    // be written is not started (it would be lost), the others are
     for (auto& one : settings)
         if (one)
-            m_explorer->ConvertingNode()->NewConversion(std::move(one));
+            Run(QStringLiteral("New Conversion of %1").arg(one->SourceFile()),
+                [&] { m_explorer->ConvertingNode()->NewConversion(std::move(one)); });
     UpdateActions();
+    if (!m_pendingFiles.isEmpty())
+        m_pendingTimer->start(0);
 }
 
 void TFormMain::OpenFiles(const QStringList& files)
@@ -375,8 +435,24 @@ void TFormMain::OpenFiles(const QStringList& files)
         showNormal();
     raise();
     activateWindow();
-    if (!files.isEmpty())
-        NewConversion(files);
+    if (files.isEmpty())
+        return;
+    m_pendingFiles << files;
+    if (!m_pendingTimer->isActive())
+        m_pendingTimer->start(0);
+}
+
+void TFormMain::OpenPendingFiles()
+{
+    if (m_pendingFiles.isEmpty())
+        return;
+    // one dialog at a time, never inside another modal dialog's loop: the
+    // files wait until it has closed
+    if (m_inNewConversion || QApplication::activeModalWidget()) {
+        m_pendingTimer->start(250);
+        return;
+    }
+    NewConversion(m_pendingFiles.takeFirst());
 }
 
 void TFormMain::StartTask()
@@ -384,11 +460,12 @@ void TFormMain::StartTask()
     TAVTask* task = CurrentTask();
     if (!task)
         return;
-    if (task->Status() == TAVTask::stPaused)
-        task->Resume();
-    else if (task->Status() == TAVTask::stError)
-        task->Start();
-    UpdateActions();
+    Run(QStringLiteral("Start Task"), [task] {
+        if (task->Status() == TAVTask::stPaused)
+            task->Resume();
+        else if (task->Status() == TAVTask::stError)
+            task->Start();
+    });
 }
 
 void TFormMain::ResumeTask()
@@ -402,7 +479,7 @@ void TFormMain::PauseTask()
 {
     TAVTask* task = CurrentTask();
     if (task && task->Status() == TAVTask::stRunning)
-        task->Pause();
+        Run(QStringLiteral("Pause Task"), [task] { task->Pause(); });
     UpdateActions();
 }
 
@@ -410,29 +487,47 @@ void TFormMain::StopTasks()
 {
     for (TAVTask* task : SelectedTasks())
         if (IsActive(task))
-            task->Stop();
+            Run(QStringLiteral("Stop Task"), [task] { task->Stop(); });
     UpdateActions();
 }
 
 void TFormMain::DeleteTasks()
 {
+    // guarded before the question: a task that completes, fails or goes
+    // while the dialog's loop runs is freed there, and is then skipped
     const QList<TAVTask*> selected = SelectedTasks();
-    if (selected.isEmpty())
+    QList<QPointer<TAVTask>> tasks(selected.begin(), selected.end());
+    if (tasks.isEmpty())
         return;
     bool deleteSource = false;
     bool deleteTarget = true;
     if (!AskDelete || !AskDelete(this, &deleteSource, &deleteTarget))
         return;
-    // deleting a task frees it and removes its row: hold them by guard
-    QList<QPointer<TAVTask>> tasks(selected.begin(), selected.end());
+    QStringList kept;
     for (const QPointer<TAVTask>& task : tasks) {
-        if (!task)
+        // gone, or no longer in this list (completed into the history)
+        if (!task || m_taskList->RowOf(task) < 0)
             continue;
-        if (IsActive(task))
-            task->Stop();
-        else
-            task->Delete(deleteSource, deleteTarget);
+        if (IsActive(task)) {
+            Run(QStringLiteral("Stop Task"), [&] { task->Stop(); });
+            continue;
+        }
+        // a file that another task also names as its target is that task's
+        // too: it stays
+        bool target = deleteTarget;
+        if (!Run(QStringLiteral("Delete Task"), [&] {
+                if (target && task->TargetUsedByAnotherTask()) {
+                    target = false;
+                    kept << task->Settings()->TargetFile();
+                }
+                task->Delete(deleteSource, target);
+            }))
+            break; // the database refused: the rest stays as it is too
     }
+    if (!kept.isEmpty())
+        statusBar()->showMessage(
+            QStringLiteral("Kept %1: another task has the same target file").arg(kept.join(QStringLiteral(", "))),
+            10000);
     UpdateActions();
 }
 
@@ -458,7 +553,7 @@ void TFormMain::ClearLog()
 {
     // the log list forgets a task that was freed, so this never reaches one
     if (TAVTask* task = m_logList->Task())
-        task->ClearLog();
+        Run(QStringLiteral("Clear Log"), [task] { task->ClearLog(); });
     UpdateActions();
 }
 
@@ -505,6 +600,44 @@ bool TFormMain::ConfirmClose()
     return true;
 }
 
+void TFormMain::EndSession()
+{
+    // stopped the way "Stop Task" does: each run writes its trailer and its
+    // row stays under Converting for the next start
+    if (TConvertingNode* converting = m_explorer->ConvertingNode()) {
+        QList<QPointer<TAVTask>> active;
+        for (TAVTask* task : converting->Tasks())
+            if (IsActive(task))
+                active << task;
+        for (const QPointer<TAVTask>& task : active)
+            if (task && IsActive(task))
+                Run(QStringLiteral("Stop Task"), [&] { task->Stop(); });
+    }
+    m_closeConfirmed = true;
+    SaveWindowState();
+    // every loop ends, a modal dialog's too
+    QCoreApplication::exit(0);
+}
+
+void TFormMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (DraggedFiles(event->mimeData()).isEmpty())
+        return;
+    event->setDropAction(Qt::LinkAction);
+    event->accept();
+}
+
+void TFormMain::dropEvent(QDropEvent* event)
+{
+    const QStringList files = DraggedFiles(event->mimeData());
+    if (files.isEmpty())
+        return;
+    event->setDropAction(Qt::LinkAction);
+    event->accept();
+    // the dialog is modal: it opens once the drag has ended
+    OpenFiles(files);
+}
+
 void TFormMain::closeEvent(QCloseEvent* event)
 {
     if (!m_closeConfirmed && !ConfirmClose()) {
@@ -541,8 +674,8 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event)
         }
         drop->setDropAction(Qt::LinkAction);
         drop->accept();
-        // the dialog is modal: open it once the drag has ended
-        QTimer::singleShot(0, this, [this, files] { NewConversion(files); });
+        // the dialog is modal: it opens once the drag has ended
+        OpenFiles(files);
         return true;
     }
     default:

@@ -47,7 +47,16 @@ public:
     void ShowAtStart();
 
     // New conversions from files (a drop, "korvane FILE", a second start).
+    // The dialog opens from the event loop, one at a time: files that come
+    // while any modal dialog is up wait until it has closed.
     void OpenFiles(const QStringList& files);
+    // Files waiting for their dialog.
+    int PendingFileBatches() const { return int(m_pendingFiles.size()); }
+
+    // The program is asked to end (SIGTERM, SIGHUP, the system going down):
+    // running tasks stop as Stop does, the window state is saved and the
+    // event loops end without a question.
+    void EndSession();
 
     // Asks the delete question; tests replace it. Default: the delete dialog.
     std::function<bool(QWidget* parent, bool* deleteSource, bool* deleteTarget)> AskDelete;
@@ -88,6 +97,8 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void BuildViews();
@@ -99,6 +110,9 @@ private:
     void ScheduleUpdateActions();
 
     void NewConversion(const QStringList& sources);
+    void OpenPendingFiles();
+    // Runs a command; a failure shows an error box instead of ending the program.
+    bool Run(const QString& operation, const std::function<void()>& action);
     void StartTask();
     void ResumeTask();
     void PauseTask();
@@ -136,6 +150,13 @@ private:
     // and the categories have their own widths)
     QHash<int, QByteArray> m_columnStates;
     bool m_closeConfirmed = false;
+    QList<QStringList> m_pendingFiles; // batches waiting for their dialog
+    QTimer* m_pendingTimer;
+    bool m_inNewConversion = false;
+    bool m_speedShown = false; // the status bar shows a task's speed
+    // the history's order: a clicked column, or none (newest first)
+    int m_historySortColumn = -1;
+    Qt::SortOrder m_historySortOrder = Qt::AscendingOrder;
 };
 
 } // namespace korvane

@@ -5,12 +5,20 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusUnixFileDescriptor>
+#include <unistd.h>
 
 namespace korvane {
 
 TLogindShutdown::TLogindShutdown(QDBusConnection bus, QString service, QObject* parent)
     : QObject(parent), m_bus(std::move(bus)), m_service(std::move(service)), OnError(&ErrorBox)
 {
+}
+
+TLogindShutdown::~TLogindShutdown()
+{
+    if (m_delayLock >= 0)
+        ::close(m_delayLock);
 }
 
 QString TLogindShutdown::RefusalText(const QString& reason)
@@ -46,6 +54,34 @@ void TLogindShutdown::PowerOff()
         if (OnFinished)
             OnFinished(ok);
     });
+}
+
+bool TLogindShutdown::WatchShutdown(std::function<void()> onShutdown)
+{
+    if (!m_bus.isConnected())
+        return false;
+    m_onShutdown = std::move(onShutdown);
+    QDBusMessage inhibit = QDBusMessage::createMethodCall(m_service, "/org/freedesktop/login1",
+                                                          "org.freedesktop.login1.Manager", "Inhibit");
+    inhibit << QStringLiteral("shutdown") << QStringLiteral("Korvane Video Converter")
+            << QStringLiteral("Running conversions are stopped so their files stay playable")
+            << QStringLiteral("delay");
+    // asked without waiting: the answer's descriptor is kept when it comes
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(inhibit, 5000), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *watcher;
+        if (!reply.isError() && reply.value().isValid())
+            m_delayLock = ::dup(reply.value().fileDescriptor());
+    });
+    return m_bus.connect(m_service, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                         "PrepareForShutdown", this, SLOT(PrepareForShutdown(bool)));
+}
+
+void TLogindShutdown::PrepareForShutdown(bool start)
+{
+    if (start && m_onShutdown)
+        m_onShutdown();
 }
 
 } // namespace korvane

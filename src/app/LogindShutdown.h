@@ -20,9 +20,16 @@ public:
     explicit TLogindShutdown(QDBusConnection bus = QDBusConnection::systemBus(),
                              QString service = QStringLiteral("org.freedesktop.login1"),
                              QObject* parent = nullptr);
+    ~TLogindShutdown() override;
 
     // Asks for the power-off without waiting; the answer arrives later.
     void PowerOff();
+
+    // Calls onShutdown when the system is about to go down (logind's
+    // PrepareForShutdown). A delay lock is taken first, so logind waits for
+    // this process to end (up to its InhibitDelayMaxSec): the lock goes with
+    // the process. False when logind cannot be reached.
+    bool WatchShutdown(std::function<void()> onShutdown);
 
     // How a refusal is shown; ErrorBox unless replaced.
     std::function<void(const QString&)> OnError;
@@ -31,9 +38,14 @@ public:
 
     static QString RefusalText(const QString& reason);
 
+private slots:
+    void PrepareForShutdown(bool start);
+
 private:
     QDBusConnection m_bus;
     QString m_service;
+    std::function<void()> m_onShutdown;
+    int m_delayLock = -1; // the inhibitor's descriptor, kept open while we live
 };
 
 } // namespace korvane

@@ -91,7 +91,11 @@ void TSingleInstance::ReadConnection()
             buffer->clear();
             socket->write("ok\n");
             socket->flush();
-            emit FilesReceived(files);
+            // handed on once this read has returned: a receiver may run a
+            // modal dialog, whose nested loop would free the socket (its
+            // client hangs up) while Qt is still inside its readyRead
+            QMetaObject::invokeMethod(
+                this, [this, files] { emit FilesReceived(files); }, Qt::QueuedConnection);
         });
     }
 }

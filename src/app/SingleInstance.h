@@ -32,7 +32,8 @@ public:
 
 signals:
     // The files a later start passed on its command line (possibly none: the
-    // window is then only raised).
+    // window is then only raised). Emitted from the event loop, never from
+    // inside the socket's own signal, so a receiver may open dialogs.
     void FilesReceived(const QStringList& files);
 
 private:

@@ -8,24 +8,53 @@
 #include "DmGlobal.h"
 #include "FormMain.h"
 #include "GuiMessages.h"
+#include "LogindShutdown.h"
 #include "NewConversionRunner.h"
 #include "SingleInstance.h"
+#include "WatchFolders.h"
+#include "manual/Manual.h"
 #include "options/Messages.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace korvane;
 
 namespace {
 
+// SIGTERM, SIGHUP and SIGINT reach the event loop through a pipe: the
+// handler only writes a byte, the loop does the rest.
+int g_signalPipe[2] = {-1, -1};
+
+void OnEndSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+bool CatchEndSignals()
+{
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = &OnEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGHUP, SIGINT})
+        sigaction(sig, &action, nullptr);
+    return true;
+}
+
+// from the text the manual page korvane(1) is made of
 int PrintUsage(FILE* out)
 {
-    std::fprintf(out, "usage: korvane [FILE...]\n"
-                      "       korvane --version\n"
-                      "Opens the new conversion dialog with each FILE; a running program gets them.\n");
+    std::fputs(manual::HelpText(manual::DesktopPage()).toUtf8().constData(), out);
     return out == stdout ? 0 : 2;
 }
 
@@ -80,6 +109,22 @@ int main(int argc, char** argv)
             return 1;
         }
         TFormMain window(dm.get(), DefaultNewConversionRunner(dm.get()));
+        // asked to end (kill, the terminal closing, the system going down):
+        // running tasks stop as Stop does, the window state and the
+        // configuration are saved, and the program exits 0
+        std::unique_ptr<QSocketNotifier> endSignals;
+        if (CatchEndSignals()) {
+            endSignals = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+            QObject::connect(endSignals.get(), &QSocketNotifier::activated, &window, [&window] {
+                char bytes[16];
+                while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+                }
+                window.EndSession();
+            });
+        }
+        TLogindShutdown logind;
+        logind.WatchShutdown([&window] { window.EndSession(); });
+        StartWatchFolders(dm.get(), &window);
         window.ShowAtStart();
         QObject::connect(&instance, &TSingleInstance::FilesReceived, &window, &TFormMain::OpenFiles);
         if (!files.isEmpty())

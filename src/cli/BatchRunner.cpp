@@ -20,16 +20,38 @@ BatchRunner::BatchRunner(QCoreApplication& app, const ConvertRequest& request, T
       m_maxRunning(request.jobs > 0 ? request.jobs : std::max(1, QThread::idealThreadCount())),
       m_view(request.quiet)
 {
-    int number = 0;
     for (JobPlan& plan : plans) {
         auto job = std::make_unique<Job>();
-        job->number = ++number;
+        job->number = int(m_jobs.size()) + 1;
         job->plan = std::move(plan);
         job->report.source = job->plan.source;
         job->report.target = job->plan.target;
         job->report.profile = profile ? profile->Description() : QString();
         m_jobs.push_back(std::move(job));
     }
+}
+
+void BatchRunner::Add(JobPlan plan)
+{
+    auto job = std::make_unique<Job>();
+    job->number = int(m_jobs.size()) + 1;
+    job->plan = std::move(plan);
+    job->report.source = job->plan.source;
+    job->report.target = job->plan.target;
+    job->report.profile = m_profile ? m_profile->Description() : QString();
+    Job& added = *job;
+    m_jobs.push_back(std::move(job));
+    if (m_interrupted)
+        EndJob(added, QStringLiteral("stopped"), QStringLiteral("not started: interrupted"));
+    else
+        QTimer::singleShot(0, [this] { StartNext(); });
+}
+
+void BatchRunner::StopWhenDone()
+{
+    m_keepRunning = false;
+    if (m_running == 0)
+        QTimer::singleShot(0, [this] { StartNext(); });
 }
 
 BatchRunner::~BatchRunner()
@@ -97,7 +119,7 @@ void BatchRunner::StartNext()
         if (job->phase == Phase::Pending)
             StartJob(*job);
     }
-    if (m_running == 0) {
+    if (m_running == 0 && (!m_keepRunning || m_interrupted)) {
         m_app.quit();
         return;
     }
@@ -111,7 +133,7 @@ QString BatchRunner::Prepare(Job& job)
     if (!plan.problem.isEmpty())
         return plan.problem;
     const bool resume = m_request.resume && !m_request.overwrite;
-    if (!m_request.overwrite && !resume && QFileInfo::exists(plan.target))
+    if (!m_request.overwrite && !resume && !plan.replaceTarget && QFileInfo::exists(plan.target))
         return plan.target + " exists (use --overwrite to replace it)";
     const QString folder = QFileInfo(plan.target).absolutePath();
     if (!QDir().mkpath(folder))
@@ -212,6 +234,8 @@ void BatchRunner::EndJob(Job& job, const QString& status, const QString& error)
         std::fputs(JobReportJson(r).constData(), stdout);
         std::fflush(stdout);
     }
+    if (OnJobEnded)
+        OnJobEnded(r);
 }
 
 void BatchRunner::Interrupt()

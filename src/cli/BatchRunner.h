@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -37,6 +38,16 @@ public:
     bool OpenLog();
     // Runs every job; returns the exit status.
     int Run();
+
+    // For watch folders: jobs added while running, and a runner that waits
+    // for more until StopWhenDone (or an interrupt).
+    void Add(JobPlan plan);
+    void SetKeepRunning(bool keep) { m_keepRunning = keep; }
+    void StopWhenDone();
+    // A line that stays, printed above the live progress lines.
+    void Message(const QString& line) { m_view.Message(line); }
+    // Called for every job when it ends, whatever the result.
+    std::function<void(const JobReport& report)> OnJobEnded;
 
 private:
     enum class Phase { Pending, Running, Done };
@@ -73,6 +84,7 @@ private:
     ProgressView m_view;
     QTimer m_ticker;
     bool m_interrupted = false;
+    bool m_keepRunning = false;
     int m_running = 0;
     int m_failed = 0;
 

@@ -29,5 +29,6 @@ int RunProfiles(const QStringList& args);
 int RunProbe(const QStringList& args);
 int RunDvdList(const QStringList& args);
 int RunConvert(QCoreApplication& app, const QStringList& args);
+int RunWatch(QCoreApplication& app, const QStringList& args);
 
 } // namespace korvane::cli

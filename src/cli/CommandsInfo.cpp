@@ -5,6 +5,7 @@
 #include "av/FFmpeg.h"
 #include "ProfileCatalog.h"
 #include "Profiles.h"
+#include "manual/Manual.h"
 #include "sources/dvd/DvdSource.h"
 
 #include <QFileInfo>
@@ -13,57 +14,7 @@ namespace korvane::cli {
 
 void PrintUsage(FILE* to)
 {
-    std::fputs(
-        "Usage: korvane-cli COMMAND [options]\n"
-        "\n"
-        "Commands:\n"
-        "  --version                 program and media library versions\n"
-        "  --help                    this text\n"
-        "  categories                the profile categories, in order\n"
-        "  profiles [--category NAME]\n"
-        "                            the profiles (name, category, extension): the catalog and\n"
-        "                            your custom profiles; NAME is matched ignoring case\n"
-        "  probe FILE                the first video and audio stream of a media file\n"
-        "  dvd PATH                  list the titles of a DVD (number, duration, chapters, angles)\n"
-        "  convert SOURCE... [options]\n"
-        "                            convert every source on its own job; a source dvd:PATH is a\n"
-        "                            DVD title (drive, VIDEO_TS folder or ISO), a folder needs\n"
-        "                            --recursive; a source wavcap: records from the default ALSA\n"
-        "                            capture device, wavcap:NAME from the ALSA device NAME\n"
-        "                            (16-bit PCM at AudioOptions.AudioSampleRate, default 44100,\n"
-        "                            with AudioOptions.AudioChannels, default 1; --end SECONDS\n"
-        "                            ends the recording, Ctrl+C too)\n"
-        "\n"
-        "Options of convert:\n"
-        "  -p, --profile NAME        apply a profile by its name (ignoring case); see 'profiles'\n"
-        "  -o, --output PATH         one source: the output file (or an existing folder);\n"
-        "                            several sources: the output folder (created when missing).\n"
-        "                            Without -o the output goes to the configured output folder,\n"
-        "                            named after the source with the profile's extension\n"
-        "  -j, --jobs N              run at most N jobs at once (default: number of processors)\n"
-        "  -r, --recursive           take the media files of folder sources and their subfolders\n"
-        "  --set PATH=VALUE          set an option by its path, e.g. VideoOptions.VideoStreamCopy=1,\n"
-        "                            AudioOptions.Bitrate=128000 (lists: lines separated by |);\n"
-        "                            applied after the profile\n"
-        "  --option NAME=VALUE       an encoder or muxer option (repeatable; after the profile)\n"
-        "  --format NAME             output container format\n"
-        "  --start SECONDS           start position in the sources\n"
-        "  --end SECONDS             end position in the sources\n"
-        "  --filter TEXT             video filter description; synth=SCRIPT runs a Lua script on\n"
-        "                            every picture (write its commas as |; see the README)\n"
-        "  --title N                 DVD title to convert (dvd: sources)\n"
-        "  --chapters A-B            DVD chapter range (default: all)\n"
-        "  --angle K                 DVD angle (default 1)\n"
-        "  --overwrite               replace existing output files (otherwise such a job fails)\n"
-        "  --resume                  carry on an output left by a stopped or killed run of the\n"
-        "                            same source with the same settings (no output: convert)\n"
-        "  --quiet                   no progress lines\n"
-        "  --json                    print one JSON object per job on stdout when it ends\n"
-        "  --log FILE                write every job's log lines to FILE\n"
-        "\n"
-        "Exit status: 0 every job completed, 1 a job failed, 2 bad command line,\n"
-        "130 interrupted (Ctrl+C stops every job cleanly; a second Ctrl+C aborts at once).\n",
-        to);
+    std::fputs(manual::HelpText(manual::CliPage()).toUtf8().constData(), to);
 }
 
 void PrintError(const QString& text)
@@ -101,8 +52,11 @@ int RunProfiles(const QStringList& args)
 {
     QString category;
     bool filtered = false;
+    bool namesOnly = false;
     for (int i = 0; i < args.size(); ++i) {
-        if ((args[i] == "--category" || args[i] == "-c") && i + 1 < args.size()) {
+        if (args[i] == "--names") {
+            namesOnly = true;
+        } else if ((args[i] == "--category" || args[i] == "-c") && i + 1 < args.size()) {
             category = args[++i];
             filtered = true;
         } else if (args[i] == "--category" || args[i] == "-c") {
@@ -122,6 +76,10 @@ int RunProfiles(const QStringList& args)
         const TAVProfile* p = list.Items(i);
         if (filtered && p->Category().compare(category.trimmed(), Qt::CaseInsensitive) != 0)
             continue;
+        if (namesOnly) {
+            std::printf("%s\n", qPrintable(p->Description()));
+            continue;
+        }
         std::printf("%-40s  %-14s  %s\n", qPrintable(p->Description()), qPrintable(p->Category()),
                     qPrintable(p->GetExtension()));
     }

@@ -21,6 +21,9 @@ struct JobPlan
     // Set when the job cannot run (missing source, clashing output); the
     // job then fails with this text while the others go on.
     QString problem;
+    // The target is this job's own earlier output (a watch folder's run cut
+    // short): it is replaced without --overwrite.
+    bool replaceTarget = false;
 };
 
 // A file by device and inode, so two spellings or a link of one file compare equal.

@@ -30,6 +30,10 @@ int main(int argc, char** argv)
         ExitOnInterrupt(kExitInterrupted);
         return RunConvert(app, args);
     }
+    if (command == "watch") {
+        ExitOnInterrupt(kExitInterrupted);
+        return RunWatch(app, args);
+    }
     if (command == "categories")
         return RunCategories(args);
     if (command == "profiles")

@@ -1,10 +1,13 @@
 #include "Configuration.h"
 #include "FormOptions.h"
+#include "options/Messages.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -61,7 +64,7 @@ TEST_F(OptionsFixture, ShowsTheCurrentValuesOnBothPages)
 
     TFormOptions form(&config);
     EXPECT_EQ(form.windowTitle(), "Options");
-    ASSERT_EQ(form.PageList()->count(), 2);
+    ASSERT_EQ(form.PageList()->count(), 3);
     EXPECT_EQ(form.PageList()->item(0)->text(), "General");
     EXPECT_EQ(form.PageList()->item(1)->text(), "Performance");
     EXPECT_EQ(form.OutputFolderEdit()->text(), "/data/out");
@@ -130,4 +133,60 @@ TEST_F(OptionsFixture, OkStoresEveryValueAndSavesCancelChangesNothing)
     Prepare(third);
     EXPECT_EQ(third.PerformanceOptions()->ThreadCount(), 0);
     EXPECT_TRUE(third.ShowAlert());
+}
+
+TEST_F(OptionsFixture, CancelAfterAFailedSaveLeavesTheValuesThatWereInEffect)
+{
+    TAVConfiguration config;
+    Prepare(config);
+    config.SetOutputFolder("/data/before");
+    // the settings folder's place is taken by a file: the save fails
+    QDir(dir.path()).removeRecursively();
+    QDir().mkpath(QFileInfo(dir.path()).absolutePath());
+    QFile blocker(dir.path());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QStringList errors;
+    auto old = MessageService::Install([&](MessageKind, const QString&, const QString& text) {
+        errors << text;
+        return true;
+    });
+    TFormOptions form(&config);
+    form.OutputFolderEdit()->setText("/data/after");
+    form.ShowAlertCheck()->setChecked(!config.ShowAlert());
+    form.ThreadCountList()->setCurrentIndex(3);
+    form.accept();
+    EXPECT_EQ(errors.size(), 1);
+    EXPECT_EQ(form.result(), QDialog::Rejected) << "the dialog stays open";
+    form.reject();
+    EXPECT_EQ(config.OutputFolder(), "/data/before");
+    EXPECT_TRUE(config.ShowAlert());
+    EXPECT_EQ(config.PerformanceOptions()->ThreadCount(), 0);
+    MessageService::Install(old);
+    QFile::remove(dir.path());
+}
+
+TEST_F(OptionsFixture, ARefusedPriorityIsReportedAndTheOneInEffectShown)
+{
+    TAVConfiguration config;
+    Prepare(config);
+    config.TryApplyPriority = [](int, QString* error) {
+        *error = "Permission denied";
+        return false;
+    };
+    QStringList errors;
+    auto old = MessageService::Install([&](MessageKind, const QString&, const QString& text) {
+        errors << text;
+        return true;
+    });
+    TFormOptions form(&config);
+    form.PrioritySlider()->setValue(4);
+    form.accept();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains("\"High\" could not be set: Permission denied")) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains(TAVConfiguration::PriorityName(TAVConfiguration::EffectivePriority())));
+    EXPECT_EQ(form.PrioritySlider()->value(), TAVConfiguration::EffectivePriority());
+    EXPECT_EQ(config.PerformanceOptions()->ThreadPrority(), TPerformanceOptions::kNormalPriority);
+    EXPECT_EQ(form.result(), QDialog::Rejected) << "the dialog stays open";
+    MessageService::Install(old);
 }

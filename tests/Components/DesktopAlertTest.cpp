@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -129,4 +130,37 @@ TEST(DesktopAlert, FadesOutAtTheEndOfItsDisplayTimeAndDeletesItself)
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     EXPECT_TRUE(alert.isNull());
+}
+
+TEST(DesktopAlert, AlertsThatComeTogetherDoNotCoverEachOther)
+{
+    QList<QPointer<TAVDesktopAlert>> alerts;
+    for (int i = 0; i < 3; ++i) {
+        auto* a = new TAVDesktopAlert;
+        a->SetHeader("Task Completed");
+        a->SetMessage(QStringLiteral("/tmp/clip%1.avi was generated.").arg(i));
+        a->Execute();
+        alerts << a;
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(alerts[i]->Slot(), i);
+        for (int j = i + 1; j < 3; ++j)
+            EXPECT_FALSE(alerts[i]->geometry().intersects(alerts[j]->geometry()));
+    }
+    // a place that is free again is taken by the next alert
+    alerts[0]->close();
+    QTest::qWait(10);
+    auto* next = new TAVDesktopAlert;
+    next->Execute();
+    EXPECT_EQ(next->Slot(), 0);
+    next->close();
+    for (auto& a : alerts)
+        if (a)
+            a->close();
+}
+
+TEST(DesktopAlert, ANotificationBodyKeepsMarkupCharactersAsText)
+{
+    EXPECT_EQ(NotificationBody("/v/Tom & Jerry <cut>.mkv was generated."),
+              "/v/Tom &amp; Jerry &lt;cut&gt;.mkv was generated.");
 }

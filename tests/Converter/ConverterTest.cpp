@@ -4,8 +4,11 @@
 #include "JobRunner.h"
 #include "MediaFixtures.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace korvane;
@@ -245,4 +248,37 @@ TEST(Converter, StopAskedWhileOpeningIsNotLost)
     ev.order.removeAll("progress"); // one pass may report before it sees the stop
     EXPECT_EQ(ev.order, (QStringList{"stopped", "finished"}));
     EXPECT_TRUE(c.ErrorText().isEmpty());
+}
+
+TEST(Converter, PauseAskedWhileOpeningTakesEffectWhenTranscodingBegins)
+{
+    // a pipe holds the open until the writer sends the first bytes
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("source.ts");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    TAVConverter c;
+    JobEvents ev;
+    Record(c, ev);
+    c.SetInputFiles({fifo});
+    c.SetOutputFiles({dir.filePath("paused.avi")});
+    c.ConvertOptions()->VideoOptions()->setProperty("EncoderVideoCodecName", "mpeg4");
+    c.Start();
+    EXPECT_FALSE(TAVConverter().Pause()) << "nothing to pause before a start";
+    QThread::msleep(100);
+    EXPECT_TRUE(c.Pause()) << "the open is under way";
+    std::thread writer([&] {
+        QFile source(SampleTs()), pipe(fifo);
+        if (source.open(QIODevice::ReadOnly) && pipe.open(QIODevice::WriteOnly))
+            pipe.write(source.readAll());
+    });
+    ASSERT_TRUE(WaitFor([&] { return c.State() == TAVConverter::stPaused; }, 20000));
+    const int progress = c.Progress();
+    WaitFor([] { return false; }, 300);
+    EXPECT_EQ(c.Progress(), progress);
+    EXPECT_FALSE(ev.finished);
+    c.Resume();
+    ASSERT_TRUE(WaitFinished(ev));
+    writer.join();
+    EXPECT_EQ(ev.order.last(), "finished");
+    EXPECT_TRUE(ev.order.contains("complete")) << ev.order.join(",").toStdString();
 }

@@ -5,6 +5,7 @@
 #include "FilterDialogs.h"
 #include "FilterWidgets.h"
 #include "FontFiles.h"
+#include "filters/FontFamily.h"
 #include "FormSubtitleFilter.h"
 
 #include <QFile>
@@ -130,4 +131,34 @@ TEST(FilterDialogSubtitle, SubtitlesAreBurntInTheChosenColourAndCodePage)
     // small glyphs blend with their dark outline: green clearly above red and blue
     auto greenish = [](QRgb p) { return qGreen(p) > 110 && qGreen(p) - qRed(p) > 60 && qGreen(p) - qBlue(p) > 60; };
     EXPECT_GT(CountBecame(picture, source, bottom, greenish), 60);
+}
+
+// The renderer finds fonts by family name. A font whose file is not named
+// after its family, and which is not the default font, must still be the one
+// the glyphs are drawn in.
+TEST(FilterDialogSubtitle, TheChosenFontIsUsedWhenItsFileIsNotNamedAfterItsFamily)
+{
+    const QString dir = TempDir();
+    const QString font = MatchFontFile("DejaVu Serif:style=Book");
+    ASSERT_TRUE(font.endsWith("DejaVuSerif.ttf")) << S(font);
+    ASSERT_FALSE(MatchFontFile("sans-serif").endsWith("DejaVuSerif.ttf")) << "the serif font is the default";
+    EXPECT_EQ(S(FontFamilyOfFile(font)), "DejaVu Serif");
+    EXPECT_EQ(S(FontFamilyOfFile(dir + "/missing.ttf")), "");
+
+    const QString srt = WriteFile(dir + "/big.srt", Srt("WAXY QUILT"));
+    TSubtitleFilter filter;
+    filter.SetSubtitleFile(srt);
+    filter.SetFontFile(font);
+    TColor white = 0;
+    ASSERT_TRUE(ColorFromName("White", &white));
+    filter.SetFontColor(white);
+    const QString ours = dir + "/ours.mkv", serif = dir + "/serif.mkv", sans = dir + "/sans.mkv";
+    ASSERT_EQ(S(ConvertWithFilters(filter.GetFilterText(), ours)), "");
+    const QString tool = QStringLiteral("subtitles=filename=%1:fontsdir=%2:force_style='FontName=%3,"
+                                        "PrimaryColour=&H00FFFFFF'");
+    const QString fonts = QFileInfo(font).absolutePath();
+    ASSERT_EQ(S(ToolConvert(tool.arg(srt, fonts, "DejaVu Serif"), serif)), "");
+    ASSERT_EQ(S(ToolConvert(tool.arg(srt, fonts, "DejaVu Sans"), sans)), "");
+    ASSERT_LT(Psnr(serif, sans), 45) << "the two fonts draw alike: the test cannot tell them apart";
+    EXPECT_GT(Psnr(serif, ours), 50) << "not drawn in the chosen serif font";
 }

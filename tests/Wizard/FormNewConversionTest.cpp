@@ -85,9 +85,15 @@ TEST_F(NewConversion, RefusesFilesThatAreNotMediaAndKeepsThePreviousSource)
     f.write("this is not a video");
     f.close();
     EXPECT_FALSE(form->ChooseSourceFiles({bad}));
-    EXPECT_EQ(messages.errors, QStringList{"Invalid Video/Audio File"});
+    EXPECT_EQ(messages.errors, QStringList{"Invalid Video/Audio File: " + bad});
     EXPECT_EQ(form->Sources(), QStringList{good});
     EXPECT_EQ(form->SourceEdit()->text(), good);
+
+    // Among several files the bad one is named and left out; the others stay.
+    const QString other = ClipNamed(world.folder, "other.mp4");
+    EXPECT_TRUE(form->ChooseSourceFiles({good, bad, other}));
+    EXPECT_EQ(messages.errors.last(), "Invalid Video/Audio File: " + bad);
+    EXPECT_EQ(form->Sources(), (QStringList{good, other}));
 
     // A typed path to a missing file is not ready and stops the preview.
     form->SourceEdit()->setText(world.folder + "/missing.avi");
@@ -159,7 +165,7 @@ void InstallFakeFilterEditor(bool answer = true)
     });
 }
 
-TEST_F(NewConversion, FiltersJoinWithACommaOnlyWhenFinishingFromTheFilterPage)
+TEST_F(NewConversion, FiltersJoinWithACommaAndApplyFromEitherPage)
 {
     InstallFakeFilterEditor();
     ASSERT_TRUE(form->ChooseSourceFiles({ClipNamed(world.folder, "a.avi")}));
@@ -178,11 +184,11 @@ TEST_F(NewConversion, FiltersJoinWithACommaOnlyWhenFinishingFromTheFilterPage)
     EXPECT_EQ(form->FilterDescription(), expected);
     EXPECT_EQ(pane->filters.last(), expected);
 
-    // From the first page the filters are left out, even though they exist.
+    // From the first page the filters apply too: the preview shows them there.
     form->GoBack();
     auto fromFirst = FinishAndCollect();
     ASSERT_EQ(fromFirst.size(), 1u);
-    EXPECT_TRUE(fromFirst[0]->ConvertOptions()->FilterOptions()->m_videoFilters.isEmpty());
+    EXPECT_EQ(fromFirst[0]->ConvertOptions()->FilterOptions()->m_videoFilters, expected);
 
     form->setResult(0);
     form->GoToFilters();
@@ -229,7 +235,7 @@ TEST_F(NewConversion, SeveralSourcesGiveOneTaskEachInOneFolder)
     ASSERT_TRUE(form->CategoryPicker()->SetCategoryId(7));
     auto settings = FinishAndCollect();
     ASSERT_EQ(settings.size(), 3u);
-    const QStringList expected{world.outputFolder + "/a.mp4", world.outputFolder + "/a_2.mp4",
+    const QStringList expected{world.outputFolder + "/a.mp4", world.outputFolder + "/a (2).mp4",
                                world.outputFolder + "/clip.mp4"};
     const QStringList sources{a, sameName, c};
     for (size_t i = 0; i < settings.size(); ++i) {
@@ -249,7 +255,9 @@ TEST_F(NewConversion, AnOutputThatIsTheSourceIsRefused)
         new FakePreviewPane);
     ASSERT_TRUE(form2->SelectProfileByDescription("MPEG-4(*.mp4)"));
     ASSERT_TRUE(form2->ChooseSourceFiles({ClipNamed(world.folder, "same.mp4")}));
-    EXPECT_EQ(form2->OutputPath(), world.folder + "/same.mp4");
+    // the source exists, so it is never proposed; typed, it is refused
+    EXPECT_EQ(form2->OutputPath(), world.folder + "/same (2).mp4");
+    form2->SetOutputPath(world.folder + "/same.mp4");
     form2->Finish();
     EXPECT_NE(form2->result(), QDialog::Accepted);
     ASSERT_EQ(messages.errors.size(), 1);
@@ -306,9 +314,11 @@ TEST_F(NewConversion, CategoryChoiceListsItsProfilesInCatalogOrder)
 TEST_F(NewConversion, DvdTabListsTitlesAndConvertsAChapterRange)
 {
     const QString disc = DvdDiscFolder();
+    TDvdSourceTab* tab = form->DvdTab();
+    tab->ListDrives = [] { return std::vector<dvd::TDvdDrive>{}; };
     form->SelectSourceTab(TFormNewConversion::tabDvd);
     EXPECT_FALSE(form->IsSourceReady());
-    TDvdSourceTab* tab = form->DvdTab();
+    ASSERT_TRUE(WaitFor([&] { return tab->HasListedDrives(); }));
     const int entries = tab->Drives()->count();
     tab->AskDiscPath = [disc] { return disc; };
     tab->ChooseDrive(entries - 1); // "Open VIDEO_TS folder or ISO image..."
@@ -333,7 +343,10 @@ TEST_F(NewConversion, DvdTabListsTitlesAndConvertsAChapterRange)
     EXPECT_EQ(tab->FirstChapter(), 3);
     EXPECT_EQ(tab->LastChapter(), 3);
 
-    auto settings = FinishAndCollect();
+    // Start checks the disc and opens the task's stream on a worker.
+    form->Finish();
+    ASSERT_TRUE(WaitFor([&] { return form->result() == QDialog::Accepted; }));
+    auto settings = form->GetConversionSettings();
     ASSERT_EQ(settings.size(), 1u);
     const TConversionSettings& s = *settings[0];
     EXPECT_EQ(s.SourceType(), TConversionSettings::stDvd);
@@ -356,19 +369,19 @@ TEST_F(NewConversion, DvdTabListsTitlesAndConvertsAChapterRange)
 
 TEST_F(NewConversion, DvdThatCannotBeOpenedIsReported)
 {
-    form->SelectSourceTab(TFormNewConversion::tabDvd);
     TDvdSourceTab* tab = form->DvdTab();
+    tab->ListDrives = [] { return std::vector<dvd::TDvdDrive>{}; };
+    form->SelectSourceTab(TFormNewConversion::tabDvd);
     int rejected = 0;
     QObject::connect(form.get(), &QDialog::rejected, [&] { ++rejected; });
     tab->OpenDiscPath(world.folder); // no VIDEO_TS in it
     EXPECT_TRUE(tab->IsScanning());
-    EXPECT_FALSE(tab->isEnabled());
-    form->reject(); // refused while the disc is read
-    EXPECT_EQ(rejected, 0);
+    EXPECT_FALSE(tab->Drives()->isEnabled()); // only Cancel is usable meanwhile
+    EXPECT_FALSE(form->StartButton()->isEnabled());
     ASSERT_TRUE(WaitFor([&] { return !tab->IsScanning(); }));
     EXPECT_EQ(messages.errors, QStringList{"Can not open DVD"});
     EXPECT_FALSE(tab->HasTitle());
-    EXPECT_TRUE(tab->isEnabled());
+    EXPECT_TRUE(tab->Drives()->isEnabled());
     EXPECT_FALSE(form->IsReady());
     form->reject();
     EXPECT_EQ(rejected, 1);

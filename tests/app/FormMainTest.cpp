@@ -356,6 +356,8 @@ TEST_F(MainWindowTest, ASecondStartOpensTheDialogWithItsFiles)
     ASSERT_TRUE(WaitFor([&] { return sent.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready; },
                         10000));
     EXPECT_TRUE(sent.get());
+    // the dialog opens from the event loop, after the socket's read returned
+    ASSERT_TRUE(WaitFor([&] { return !runnerCalls.isEmpty(); }, 5000));
     ASSERT_EQ(runnerCalls, QList<QStringList>{QStringList{clip}});
     EXPECT_EQ(Converting()->Tasks().size(), 1);
 }

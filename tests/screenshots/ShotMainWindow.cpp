@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QItemSelectionModel>
 #include <QListWidget>
 #include <QTreeView>
@@ -91,7 +92,15 @@ TFormMain* BuildMainWindow(bool history, bool resumable = false)
         TAVTask* a = converting->NewConversion(Settings(LongClip(), out + "/lecture.avi", "mpeg4", "Normal AVI (*.avi)"));
         TAVTask* b = converting->NewConversion(Settings(LongClip(), out + "/wedding.mpg", "mpeg2video", "MPEG-2 (*.mpg)"));
         TAVTask* c = converting->NewConversion(Settings(LongClip(), out + "/trailer.avi", "mpeg4", "Normal AVI (*.avi)"));
+        // a source that is no media: the run fails, its row says so
+        const QString broken = out + "/broken.mp4";
+        QFile file(broken);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QByteArray(4096, 'x'));
+        file.close();
+        TAVTask* d = converting->NewConversion(Settings(broken, out + "/broken.avi", "mpeg4", "Normal AVI (*.avi)"));
         WaitUntil([&] { return a->Converter() && a->Converter()->Progress() >= 3; }, 20000);
+        WaitUntil([&] { return d->Status() == TAVTask::stError; }, 20000);
         b->Pause();
         c->Stop();
         WaitUntil([&] { return c->Converter()->Finished(); }, 20000);
@@ -121,6 +130,16 @@ Register alert("alert", [] {
     auto* a = new TAVDesktopAlert;
     a->SetHeader("Task Completed");
     const QString file = Config().OutputFolder() + "/holiday.avi";
+    a->SetMessage(file + " was generated.");
+    a->SetFile(file);
+    return a;
+});
+
+Register alertAmpersand("alert-ampersand", [] {
+    // characters that markup would read stay text
+    auto* a = new TAVDesktopAlert;
+    a->SetHeader("Task Completed");
+    const QString file = Config().OutputFolder() + "/Tom & Jerry <final cut>.mkv";
     a->SetMessage(file + " was generated.");
     a->SetFile(file);
     return a;

@@ -8,6 +8,7 @@
 #include "ShotRegistry.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 using namespace korvane;
@@ -82,6 +83,37 @@ TFormNewConversion* DvdPage()
     return form;
 }
 
+// Nothing chosen yet: Start is disabled and the line beside it says why.
+TFormNewConversion* EmptyPage()
+{
+    auto* form = new TFormNewConversion(ShotEnvironment());
+    form->SelectProfileByDescription("MPEG4-AVC(*.mp4)");
+    form->UpdateReadiness();
+    return form;
+}
+
+// A batch of three: the list, and the names the other files get.
+TFormNewConversion* BatchPage()
+{
+    auto* form = new TFormNewConversion(ShotEnvironment());
+    form->SelectProfileByDescription("MPEG4-AVC(*.mp4)");
+    const QString clip = shots::SampleClip();
+    const QString folder = QFileInfo(clip).path();
+    QStringList sources{clip};
+    for (const char* name : {"/holiday 1.mp4", "/holiday 2.mp4"}) {
+        QFile::remove(folder + name);
+        QFile::copy(clip, folder + name);
+        sources << folder + name;
+    }
+    form->SetSources(sources);
+    form->UpdateReadiness();
+    return form;
+}
+
+shots::Register batch(
+    "new-conversion-batch", [] { return BatchPage(); }, 600);
+shots::Register empty(
+    "new-conversion-empty", [] { return EmptyPage(); }, 300);
 shots::Register source(
     "new-conversion", [] { return SourcePage(); }, 600);
 shots::Register dvd(

@@ -1,4 +1,5 @@
 #include "filters/FilterDescription.h"
+#include "filters/FontFamily.h"
 
 #include "av/FFmpeg.h"
 #include "options/Persistent.h"
@@ -252,8 +253,12 @@ void AddSubtitles(const QRegularExpressionMatch& m, GraphBuilder& graph)
     if (!font.isEmpty()) {
         const QFileInfo info(font);
         args += QStringLiteral(":fontsdir=") + EscapeFilterValue(info.absolutePath());
-        // the style list is comma separated: a comma in a name would add a style
-        QString name = info.completeBaseName();
+        // libass finds a font by its family name, not by its file name; a
+        // file that cannot be read keeps the old guess, its base name. The
+        // style list is comma separated: a comma in a name would add a style.
+        QString name = FontFamilyOfFile(font);
+        if (name.isEmpty())
+            name = info.completeBaseName();
         name.remove(u',');
         style = QStringLiteral("FontName=") + name + u',' + style;
     }

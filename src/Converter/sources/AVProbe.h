@@ -37,6 +37,11 @@ public:
     int SampleRate() const { return m_sampleRate; }
     int Channels() const { return m_channels; }
     int AudioBitrate() const { return m_audioBitrate; } // bit/s; computed for fixed-size samples
+    // The container's duration in microseconds; 0 when it does not say.
+    int64_t DurationUs() const
+    {
+        return m_format && m_format->duration != AV_NOPTS_VALUE && m_format->duration > 0 ? m_format->duration : 0;
+    }
 
     // The dialog's rule: a file is a usable source when it probes without an
     // error and has a video or an audio stream.

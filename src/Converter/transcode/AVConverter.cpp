@@ -64,19 +64,30 @@ int64_t TAVConverter::ResumedUs() const
     return m_resume->resumedUs;
 }
 
-void TAVConverter::Pause()
+bool TAVConverter::Pause()
 {
     TState expected = stRunning;
-    m_state.compare_exchange_strong(expected, stPaused);
+    if (m_state.compare_exchange_strong(expected, stPaused))
+        return true;
+    if (expected == stPaused)
+        return true;
+    // still opening: kept for the moment transcoding begins (m_stateLock
+    // orders this against BeginTranscode and Resume)
+    std::lock_guard lock(m_stateLock);
+    if (m_state.load() == stIdle && m_started && !m_finished && !m_stopEarly) {
+        m_pauseEarly = true;
+        return true;
+    }
+    return m_state.load() == stPaused;
 }
 
 void TAVConverter::Resume()
 {
+    std::lock_guard lock(m_stateLock);
+    m_pauseEarly = false;
     TState expected = stPaused;
-    if (m_state.compare_exchange_strong(expected, stRunning)) {
-        std::lock_guard lock(m_stateLock);
+    if (m_state.compare_exchange_strong(expected, stRunning))
         m_stateChanged.notify_all();
-    }
 }
 
 void TAVConverter::Stop()
@@ -293,6 +304,14 @@ void TAVConverter::BeginTranscode()
     expected = stRunning;
     if (m_stopEarly)
         m_state.compare_exchange_strong(expected, stStopRequested);
+    // nor is a pause asked while the files were being opened; a Resume
+    // between the check and the change finds stPaused and wakes the loop
+    {
+        std::lock_guard lock(m_stateLock);
+        expected = stRunning;
+        if (m_pauseEarly.exchange(false))
+            m_state.compare_exchange_strong(expected, stPaused);
+    }
     m_startTime = av_gettime();
 }
 

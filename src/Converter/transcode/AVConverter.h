@@ -96,7 +96,10 @@ public:
     int64_t ResumedUs() const;
 
     void Start();
-    void Pause();
+    // A pause asked while the job still opens its files takes effect when
+    // transcoding begins. False when there is nothing to pause (the job has
+    // not started, has ended, or is stopping).
+    bool Pause();
     void Resume();
     void Stop();
 
@@ -199,6 +202,7 @@ private:
     int64_t m_lastProgressPostUs = INT64_MIN / 2; // worker only
     std::atomic<bool> m_endedOnStop{false};
     std::atomic<bool> m_stopEarly{false};
+    std::atomic<bool> m_pauseEarly{false}; // a pause asked before transcoding began
     std::thread m_worker;
 
     mutable std::mutex m_textLock; // guards m_errorText, m_lastLogLine, m_repeated*

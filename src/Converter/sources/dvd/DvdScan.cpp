@@ -145,6 +145,15 @@ QString LabelFromPath(const QString& path)
 
 } // namespace
 
+QByteArray DvdDiscId(const QString& path)
+{
+    ReaderPtr disc = OpenDisc(path);
+    unsigned char id[16] = {};
+    if (!disc || DVDDiscID(disc.get(), id) != 0)
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(id), sizeof id);
+}
+
 QString DvdVolumeLabel(const QString& path)
 {
     ReaderPtr disc = OpenDisc(path);
@@ -161,6 +170,9 @@ TDvdDisc ScanDvd(const QString& path)
         throw EEngineError("Can not open DVD");
     TDvdDisc result;
     result.Path = path;
+    unsigned char id[16] = {};
+    if (DVDDiscID(disc.get(), id) == 0)
+        result.Id = QByteArray(reinterpret_cast<const char*>(id), sizeof id);
     result.VolumeLabel = LabelFromDisc(disc.get());
     if (result.VolumeLabel.isEmpty())
         result.VolumeLabel = LabelFromPath(path);

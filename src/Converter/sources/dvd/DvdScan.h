@@ -2,6 +2,7 @@
 // the texts shown for them.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <vector>
@@ -28,6 +29,7 @@ struct TDvdDisc
 {
     QString Path;
     QString VolumeLabel;     // never empty: falls back to the folder or file name
+    QByteArray Id;           // what DvdDiscId gave when the disc was scanned
     std::vector<TDvdTitle> Titles;
 };
 
@@ -36,6 +38,11 @@ struct TDvdDisc
 // EEngineError "Can not open DVD" when the disc or its main table cannot be
 // read.
 TDvdDisc ScanDvd(const QString& path);
+
+// The identity of the disc at path: libdvdread's MD5 over its IFO tables, so
+// another disc put in the same drive gives another one; empty when the disc
+// cannot be read.
+QByteArray DvdDiscId(const QString& path);
 
 // Volume label of the disc at path; empty when it cannot be read.
 QString DvdVolumeLabel(const QString& path);

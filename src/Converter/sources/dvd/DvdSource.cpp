@@ -75,6 +75,14 @@ bool HoldsVideoDvd(const TDvdDrive& drive)
 
 std::vector<TDvdDrive> ListDvdDrives(const QString& sysBlock, const QString& mounts, const QString& devices)
 {
+    std::vector<TDvdDrive> drives = ListOpticalDrives(sysBlock, mounts, devices);
+    drives.erase(std::remove_if(drives.begin(), drives.end(), [](const TDvdDrive& d) { return !d.HasDisc; }),
+                 drives.end());
+    return drives;
+}
+
+std::vector<TDvdDrive> ListOpticalDrives(const QString& sysBlock, const QString& mounts, const QString& devices)
+{
     std::vector<TDvdDrive> drives;
     const std::map<QString, QString> mounted = ReadMounts(mounts);
     const QStringList names =
@@ -85,8 +93,12 @@ std::vector<TDvdDrive> ListDvdDrives(const QString& sysBlock, const QString& mou
         const auto it = mounted.find(drive.Device);
         if (it != mounted.end())
             drive.MountPoint = it->second;
-        if (!HoldsVideoDvd(drive))
+        drive.HasDisc = HoldsVideoDvd(drive);
+        if (!drive.HasDisc) {
+            drive.Caption = QString::asprintf("%s: [no disc]", name.toUtf8().constData());
+            drives.push_back(drive);
             continue;
+        }
         if (QFileInfo::exists(drive.Device))
             drive.Label = DvdVolumeLabel(drive.Device);
         if (drive.Label.isEmpty() && !drive.MountPoint.isEmpty())
@@ -106,15 +118,21 @@ TDvdSource OpenDvdSource(const QString& path, int title, int firstChapter, int l
                                  [title](const TDvdTitle& t) { return t.Number == title; });
     if (it == disc.Titles.end())
         throw EEngineError("Can not open title");
+    return OpenDvdTitle(*it, disc.VolumeLabel, firstChapter, lastChapter, angle);
+}
+
+TDvdSource OpenDvdTitle(const TDvdTitle& title, const QString& volumeLabel, int firstChapter, int lastChapter,
+                        int angle)
+{
     if (lastChapter == 0)
-        lastChapter = static_cast<int>(it->Chapters.size());
-    std::unique_ptr<TDvdStream> stream = TDvdStream::Create(*it, firstChapter, lastChapter, angle);
+        lastChapter = static_cast<int>(title.Chapters.size());
+    std::unique_ptr<TDvdStream> stream = TDvdStream::Create(title, firstChapter, lastChapter, angle);
     TDvdSource source;
     source.Size = stream->Size();
-    source.VolumeLabel = disc.VolumeLabel;
-    source.Title = title;
+    source.VolumeLabel = volumeLabel;
+    source.Title = title.Number;
     for (int c = firstChapter; c <= lastChapter; ++c)
-        source.DurationUs += it->Chapters[c - 1].DurationUs;
+        source.DurationUs += title.Chapters[c - 1].DurationUs;
     source.Handle = RegisterStream(std::move(stream));
     source.Name = StreamSourceName(source.Handle);
     return source;

@@ -16,7 +16,8 @@ struct TDvdDrive
     QString Device;      // /dev/sr0
     QString MountPoint;  // where it is mounted, empty when it is not
     QString Label;       // volume label, may be empty
-    QString Caption;     // "%s: [%s]": drive name and volume label
+    QString Caption;     // "%s: [%s]": drive name and volume label, or "%s: [no disc]"
+    bool HasDisc = true; // holds a video DVD
     // What to give ScanDvd: the mount point when mounted, else the device.
     QString Path() const { return MountPoint.isEmpty() ? Device : MountPoint; }
 };
@@ -26,6 +27,11 @@ struct TDvdDrive
 std::vector<TDvdDrive> ListDvdDrives(const QString& sysBlock = QStringLiteral("/sys/block"),
                                      const QString& mounts = QStringLiteral("/proc/mounts"),
                                      const QString& devices = QStringLiteral("/dev"));
+// Every optical drive, those without a video DVD too (HasDisc false). Reading
+// an unmounted drive can take seconds: call it off the GUI thread.
+std::vector<TDvdDrive> ListOpticalDrives(const QString& sysBlock = QStringLiteral("/sys/block"),
+                                         const QString& mounts = QStringLiteral("/proc/mounts"),
+                                         const QString& devices = QStringLiteral("/dev"));
 
 // The titles of the disc at path (device, VIDEO_TS folder or its parent, or
 // image). Raises EEngineError "Can not open DVD".
@@ -48,6 +54,10 @@ struct TDvdSource
 // never opened. Raises EEngineError: "Can not open DVD", "Can not open
 // title" (also for a title the disc does not have), "Can not start chapter".
 TDvdSource OpenDvdSource(const QString& path, int title, int firstChapter = 1, int lastChapter = 0, int angle = 1);
+// The same for a title already scanned, without reading the disc's tables
+// again. Raises EEngineError.
+TDvdSource OpenDvdTitle(const TDvdTitle& title, const QString& volumeLabel, int firstChapter, int lastChapter,
+                        int angle);
 
 // Parses a chapter range "A-B", "A-" (to the end) or "A"; lastChapter 0
 // means the title's last. False for anything else.
