@@ -5,6 +5,9 @@
 //   korvane_preview_bench seek FILE COUNT
 //     COUNT seeks to random times (fixed seed), each timed from the request
 //     to the picture asked for; prints "median_ms p90_ms max_ms"
+//   korvane_preview_bench memory FILE AT_SECONDS WAIT_SECONDS
+//     a paused pane: the picture at AT_SECONDS is taken, then nothing more
+//     for WAIT_SECONDS; prints "peak_rss_mb queued_pictures queued_sound_s"
 #include "preview/PushSource.h"
 
 #include <QCoreApplication>
@@ -13,6 +16,8 @@
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <sys/resource.h>
+#include <thread>
 #include <vector>
 
 using namespace korvane;
@@ -68,6 +73,23 @@ static int SeekLatency(const QString& file, int count)
     return 0;
 }
 
+static int PausedMemory(const QString& file, double atSeconds, double waitSeconds)
+{
+    TFFPushSource source;
+    source.Load(file);
+    if (atSeconds > 0)
+        source.Seek(int64_t(atSeconds * 1e6));
+    if (source.VideoStreamCount() > 0 && !source.WaitVideo(30000))
+        return 1;
+    // paused: the shown picture stays, nothing more is taken
+    std::this_thread::sleep_for(std::chrono::duration<double>(waitSeconds));
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%.1f %d %.2f\n", double(usage.ru_maxrss) / 1024.0, source.QueuedVideo(),
+                double(source.QueuedAudioUs()) / 1e6);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -76,6 +98,9 @@ int main(int argc, char** argv)
         return Throughput(args[2], args.value(3));
     if (args.size() >= 4 && args[1] == "seek")
         return SeekLatency(args[2], args[3].toInt());
-    std::fprintf(stderr, "usage: korvane_preview_bench throughput FILE [FILTERS] | seek FILE COUNT\n");
+    if (args.size() >= 5 && args[1] == "memory")
+        return PausedMemory(args[2], args[3].toDouble(), args[4].toDouble());
+    std::fprintf(stderr, "usage: korvane_preview_bench throughput FILE [FILTERS] | seek FILE COUNT | "
+                         "memory FILE AT_SECONDS WAIT_SECONDS\n");
     return 2;
 }

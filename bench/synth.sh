@@ -11,6 +11,7 @@ echo
 echo "## synth element: frame:map on 1080p"
 echo
 echo "300 pictures of 1920x1080 yuv420p, a 256-entry table built in Lua and applied to Y by"
-echo "frame:map, single thread (tests/Converter/SynthBenchTest.cpp):"
+echo "frame:map, single thread, and a script of library calls on a small picture"
+echo "(tests/Converter/SynthBenchTest.cpp):"
 echo
 "$tests" --gtest_also_run_disabled_tests --gtest_filter='SynthBench.*' | sed -n 's/^synth bench: /- /p'

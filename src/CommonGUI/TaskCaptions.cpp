@@ -74,9 +74,10 @@ QString TConvertingTask::GetCaption(int column)
         if (!IsConverted() && s->SourceFileSize() == 0) {
             if (c && c->InputSize() != 0) {
                 s->SetSourceFileSize(c->InputSize());
-            } else if (!c && s->SourceType() == TConversionSettings::stFile) {
-                // a task brought back from the history has not run here yet:
-                // the file on disk, as far as it is known
+            } else if (s->SourceType() == TConversionSettings::stFile) {
+                // a task brought back from the history has not run here yet,
+                // or its run failed before it read: the file on disk, as far
+                // as it is known
                 const TFileInfoCache::TInfo source = TFileInfoCache::Instance().Get(s->SourceFile());
                 return source.Known ? SizeText(source.IsFile ? source.Size : 0) : QString();
             }

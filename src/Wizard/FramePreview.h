@@ -13,100 +13,29 @@
 #pragma once
 
 #include "PreviewPane.h"
+#include "PreviewSound.h"
+#include "PreviewTimeBar.h"
+#include "PreviewVideoView.h"
 #include "preview/AVPlayer.h"
 
 #include <QElapsedTimer>
-#include <QIODevice>
-#include <QImage>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
+class QAudioFormat;
+class QColor;
+class QIcon;
+class QPainter;
 class QAudioSink;
+class QComboBox;
 class QLabel;
 class QPushButton;
+class QSlider;
 class QToolButton;
 
 namespace korvane {
-
-// The picture, scaled into the widget with its display aspect kept, on black.
-class TVideoView : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit TVideoView(QWidget* parent = nullptr);
-    void SetPicture(TFFSamplePtr picture); // nullptr clears
-    TFFSamplePtr Picture() const { return m_picture; }
-    // Where the picture is drawn inside the widget.
-    QRect PictureRect() const;
-    QSize sizeHint() const override { return {480, 270}; }
-
-signals:
-    void Clicked();
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-
-private:
-    TFFSamplePtr m_picture;
-    QImage m_image; // over m_picture's bytes
-};
-
-// The whole playing time as a bar: the marked range, and the position as a
-// handle. A click or a drag asks for a seek.
-class TTimeBar : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit TTimeBar(QWidget* parent = nullptr);
-    void SetDuration(int64_t us);
-    void SetPosition(int64_t us);
-    // end 0: no end marked (the range runs to the end)
-    void SetSelection(int64_t startUs, int64_t endUs);
-    int64_t Duration() const { return m_duration; }
-    int64_t Position() const { return m_position; }
-    int64_t SelStart() const { return m_selStart; }
-    int64_t SelEnd() const { return m_selEnd; }
-    int64_t TimeAt(int x) const;
-    int XAt(int64_t us) const;
-    QSize sizeHint() const override { return {300, 20}; }
-    QSize minimumSizeHint() const override { return {60, 20}; }
-
-signals:
-    void SeekRequested(int64_t us);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-
-private:
-    QRect Groove() const;
-    int64_t m_duration = 0, m_position = 0, m_selStart = 0, m_selEnd = 0;
-};
-
-// The sound the audio sink pulls, taken block by block from the source.
-class TAudioFeed : public QIODevice
-{
-public:
-    void SetSource(TFFPushSource* source);
-    // Forgets the block being read (after a seek).
-    void Reset();
-    // The time of the first byte handed out since the last reset; -1 before.
-    int64_t FirstStartUs() const { return m_firstStartUs; }
-    bool isSequential() const override { return true; }
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override;
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    TFFPushSource* m_source = nullptr;
-    TFFSamplePtr m_pending;
-    int m_offset = 0;
-    int64_t m_firstStartUs = -1;
-};
 
 class TFramePreview : public QWidget, public IPreviewPane
 {
@@ -120,17 +49,30 @@ public:
     void OpenSource(const QString& inputName) override;
     void StopPreview() override;
     void SetVideoFilters(const QString& description) override;
+    void SetDeinterlace(bool deinterlace) override;
     int64_t StartPosition() const override { return m_startMark; }
-    int64_t EndPosition() const override { return m_endMark; }
+    // The marked range ends where the end picture ends: its time plus its
+    // duration (no later than the next picture), so that picture is the
+    // last one converted.
+    int64_t EndPosition() const override { return m_endMark > 0 ? m_endWindowUs : 0; }
+    // The time of the picture the end was marked on; 0 when none was.
+    int64_t EndMark() const { return m_endMark; }
 
     // Plays when paused, pauses when playing.
     void Play();
     bool Playing() const { return m_playing; }
     void SeekTo(int64_t us);
+    // By deltaUs from the shown picture, within the playing time.
+    void SeekBy(int64_t deltaUs);
+    // The last picture.
+    void SeekToEnd();
     void StepForward();
     void StepBack();
     void SetStart();
     void SetEnd();
+    // To the picture a mark was set on (nothing when it is not set).
+    void JumpToStart();
+    void JumpToEnd();
     // The shown picture's time (the clock for sound alone).
     int64_t PositionUs() const;
     // True until the picture asked for by an open or a seek is shown.
@@ -139,6 +81,18 @@ public:
     // steady clock. Applies from the next OpenSource.
     void SetAudioDeviceAllowed(bool allowed) { m_audioAllowed = allowed; }
     bool UsingAudioDevice() const { return m_sink != nullptr; }
+    // The format the device plays; invalid without a device.
+    QAudioFormat SoundFormat() const;
+    // The device's volume, 0 to 1 (0 without a device).
+    double DeviceVolume() const;
+
+    // Volume in percent, and muting; kept across sources.
+    void SetVolume(int percent);
+    int Volume() const { return m_volume; }
+    void SetMuted(bool muted);
+    bool Muted() const { return m_muted; }
+    // The sound track played (an index into the source's sound tracks).
+    void SetAudioTrack(int index);
 
     TAVPlayer& Player() { return m_player; }
     TVideoView* View() const { return m_view; }
@@ -146,14 +100,19 @@ public:
     QToolButton* PlayButton() const { return m_play; }
     QLabel* StartLabel() const { return m_startLabel; }
     QLabel* EndLabel() const { return m_endLabel; }
+    QLabel* SelectionLabel() const { return m_selectionLabel; }
     QLabel* PositionLabel() const { return m_positionLabel; }
     QLabel* StatusLabel() const { return m_status; }
+    QComboBox* AudioTrackBox() const { return m_audioTrack; }
+    QToolButton* MuteButton() const { return m_mute; }
+    QSlider* VolumeSlider() const { return m_volumeSlider; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
+    void BuildControls();
     void Tick();
     void Show(TFFSamplePtr picture);
     void Pause();
@@ -162,10 +121,17 @@ private:
     void StartSound();
     void StopSound();
     void OpenSound();
+    void ApplyVolume();
+    // where the shown picture ends for a conversion: its time plus its
+    // duration, and no later than the next picture
+    int64_t ShownPictureEndUs() const;
+    void MarkDragged(int mark, int64_t us);
     void UpdatePlayButton();
     void UpdatePositionText();
     void UpdateMarks();
+    void UpdateSoundControls();
     void ShowStatus(const QString& text);
+    QString TimeAndFrame(int64_t us) const;
 
     TAVPlayer m_player;
     TVideoView* m_view;
@@ -175,8 +141,12 @@ private:
     QPushButton* m_setEnd;
     QLabel* m_startLabel;
     QLabel* m_endLabel;
+    QLabel* m_selectionLabel;
     QLabel* m_positionLabel;
     QLabel* m_status;
+    QComboBox* m_audioTrack;
+    QToolButton* m_mute;
+    QSlider* m_volumeSlider;
     QTimer m_tick;       // pictures due
     QTimer m_textTimer;  // the position text
 
@@ -184,6 +154,11 @@ private:
     bool m_waitingFirst = false;
     int64_t m_shownUs = 0;
     int64_t m_startMark = 0, m_endMark = 0;
+    int64_t m_endWindowUs = 0; // where the end picture ends
+    // a mark being dragged on the time bar follows the pictures the drag
+    // shows; after the release, until the last one asked for is shown
+    int m_followMark = -1;
+    bool m_followReleased = false;
 
     // the clock: m_clockBaseUs when m_steady was started, and the sound's
     // position last seen
@@ -192,11 +167,17 @@ private:
     int64_t m_lastSoundUs = -1;
 
     bool m_audioAllowed = true;
+    int m_volume = 100;
+    bool m_muted = false;
     std::unique_ptr<QAudioSink> m_sink;
     TAudioFeed m_feed;
 };
 
-// "hh:mm:ss" of a time in microseconds.
+// "hh:mm:ss.mmm" of a time in microseconds.
 QString PreviewTimeText(int64_t us);
+
+// A 32x32 icon drawn by paint on a transparent ground; the painter comes
+// antialiased, without pen, with colour as its brush.
+QIcon PaintedIcon(const QColor& colour, const std::function<void(QPainter&)>& paint);
 
 } // namespace korvane

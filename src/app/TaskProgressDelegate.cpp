@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QHelpEvent>
 #include <QPainter>
+#include <QStringList>
 #include <QToolTip>
 
 namespace korvane {
@@ -78,10 +79,14 @@ bool TTaskProgressDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view
 {
     if (event->type() == QEvent::ToolTip && index.isValid()) {
         const TAVTask* task = m_model->TaskAt(index.row());
-        QString tip = index.data(Qt::DisplayRole).toString();
-        const QString speed = SpeedText(task);
-        if (!speed.isEmpty())
-            tip = tip.isEmpty() ? speed : tip + "\n" + speed;
+        // the cell's text (it may be cut), the task's status with the
+        // reason of a failure (first column), its speed while it runs
+        QStringList lines;
+        for (const QString& line : {index.data(Qt::DisplayRole).toString(), index.data(Qt::ToolTipRole).toString(),
+                                    SpeedText(task)})
+            if (!line.isEmpty())
+                lines << line;
+        const QString tip = lines.join(QLatin1Char('\n'));
         if (!tip.isEmpty()) {
             QToolTip::showText(event->globalPos(), tip, view);
             return true;

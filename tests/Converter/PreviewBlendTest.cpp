@@ -99,24 +99,50 @@ TEST(PreviewBlend, RectanglesAreClippedIntoThePicture)
     EXPECT_EQ(Pixel(small, 2, 0, 0)[0], 0);
 }
 
+namespace {
+
+// A one-pixel white bitmap subtitle event at timeUs showing from startMs to
+// endMs (UINT32_MAX: no end of its own, as PGS gives), or a clear event
+// without rectangles.
+std::unique_ptr<TFFSubtitle> SubtitleEvent(int64_t timeUs, uint32_t startMs, uint32_t endMs, bool clear = false)
+{
+    auto s = std::make_unique<TFFSubtitle>();
+    s->timeUs = timeUs;
+    s->sub.start_display_time = startMs;
+    s->sub.end_display_time = endMs;
+    if (clear)
+        return s;
+    s->sub.num_rects = 1;
+    s->sub.rects = static_cast<AVSubtitleRect**>(av_mallocz(sizeof(AVSubtitleRect*)));
+    AVSubtitleRect* r = s->sub.rects[0] = static_cast<AVSubtitleRect*>(av_mallocz(sizeof(AVSubtitleRect)));
+    r->type = SUBTITLE_BITMAP;
+    r->w = r->h = 1;
+    r->nb_colors = 1;
+    r->linesize[0] = 1;
+    r->data[0] = static_cast<uint8_t*>(av_mallocz(1));
+    r->data[1] = static_cast<uint8_t*>(av_mallocz(1024));
+    reinterpret_cast<uint32_t*>(r->data[1])[0] = 0xFFFFFFFFu;
+    return s;
+}
+
+// Whether the queue draws a subtitle on a black one-pixel picture at startUs.
+bool Drawn(TSubtitleQueue& queue, int64_t startUs)
+{
+    TFFSample s;
+    s.width = s.height = 1;
+    s.size = 4;
+    s.data.reset(new uint8_t[4]{0, 0, 0, 0});
+    s.startUs = startUs;
+    queue.Apply(s);
+    return s.data[0] == 255;
+}
+
+} // namespace
+
 TEST(PreviewBlend, QueueDrawsTheCurrentSubtitleAndDropsPastOnes)
 {
     auto make = [](int64_t timeUs, uint32_t startMs, uint32_t endMs) {
-        auto s = std::make_unique<TFFSubtitle>();
-        s->timeUs = timeUs;
-        s->sub.start_display_time = startMs;
-        s->sub.end_display_time = endMs;
-        s->sub.num_rects = 1;
-        s->sub.rects = static_cast<AVSubtitleRect**>(av_mallocz(sizeof(AVSubtitleRect*)));
-        AVSubtitleRect* r = s->sub.rects[0] = static_cast<AVSubtitleRect*>(av_mallocz(sizeof(AVSubtitleRect)));
-        r->type = SUBTITLE_BITMAP;
-        r->w = r->h = 1;
-        r->nb_colors = 1;
-        r->linesize[0] = 1;
-        r->data[0] = static_cast<uint8_t*>(av_mallocz(1));
-        r->data[1] = static_cast<uint8_t*>(av_mallocz(1024));
-        reinterpret_cast<uint32_t*>(r->data[1])[0] = 0xFFFFFFFFu;
-        return s;
+        return SubtitleEvent(timeUs, startMs, endMs);
     };
     TSubtitleQueue queue;
     queue.Push(make(0, 0, 500));          // 0 .. 0.5 s
@@ -143,5 +169,25 @@ TEST(PreviewBlend, QueueDrawsTheCurrentSubtitleAndDropsPastOnes)
     TFFSample after = picture(2500000);
     queue.Apply(after);
     EXPECT_EQ(after.data[0], 0);
+    EXPECT_EQ(queue.Size(), 0u);
+}
+
+// PGS subtitles have no end of their own: the next event ends them, and an
+// event without rectangles clears the screen.
+TEST(PreviewBlend, SubtitlesWithoutAnEndEndAtTheNextEvent)
+{
+    TSubtitleQueue queue;
+    queue.Push(SubtitleEvent(1000000, 0, UINT32_MAX));           // from 1 s
+    queue.Push(SubtitleEvent(2000000, 0, UINT32_MAX, true));     // cleared at 2 s
+    queue.Push(SubtitleEvent(3000000, 0, UINT32_MAX));           // from 3 s
+    queue.Push(SubtitleEvent(4000000, 0, UINT32_MAX));           // replaced at 4 s
+    queue.Push(SubtitleEvent(5000000, 0, UINT32_MAX, true));     // cleared at 5 s
+    EXPECT_FALSE(Drawn(queue, 500000));
+    EXPECT_TRUE(Drawn(queue, 1500000));
+    EXPECT_FALSE(Drawn(queue, 2000000));
+    EXPECT_FALSE(Drawn(queue, 2500000));
+    EXPECT_TRUE(Drawn(queue, 3500000));
+    EXPECT_TRUE(Drawn(queue, 4500000));
+    EXPECT_FALSE(Drawn(queue, 5500000));
     EXPECT_EQ(queue.Size(), 0u);
 }

@@ -287,7 +287,7 @@ TEST(PreviewSource, FiltersChangeThePictureAsTheConversionDraws)
 
     // a description that does not build names the step that failed and leaves no picture
     EXPECT_THROW(source.SetVideoFilters(QStringLiteral("nosuchfilter=1")), EEngineError);
-    EXPECT_EQ(source.GraphError(), QStringLiteral("Parse Graph Failed"));
+    EXPECT_EQ(source.GraphError(), QStringLiteral("Parse Graph Failed: No such filter: 'nosuchfilter'"));
     source.Seek(0);
     EXPECT_FALSE(source.WaitVideo(300));
     // an empty description links the source straight to the sink
@@ -392,13 +392,104 @@ TEST(PreviewSource, PlayerPassesFiltersOnlyWhenTheyChange)
     TAVPlayer player;
     QStringList errors;
     player.OnError = [&](TAVPlayer*, const QString& m) { errors << m; };
-    player.SetVideoFilters(QStringLiteral("vflip"));
+    player.SetVideoFilters(QStringLiteral("hflip,vflip"));
     player.SetDisableAudio(true);
     ASSERT_TRUE(player.OpenFile(test::SampleMp4()));
-    EXPECT_EQ(player.Source()->VideoFilters(), QStringLiteral("vflip"));
-    player.SetVideoFilters(QStringLiteral("  VFLIP "));
-    EXPECT_EQ(player.Source()->VideoFilters(), QStringLiteral("vflip"));
+    EXPECT_EQ(player.Source()->VideoFilters(), QStringLiteral("hflip,vflip"));
+    // a change of case alone is a change (a script, overlay text)
+    player.SetVideoFilters(QStringLiteral("HFLIP,vflip"));
+    EXPECT_EQ(player.Source()->VideoFilters(), QStringLiteral("HFLIP,vflip"));
+    // and the pane is told why the graph does not build
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors.last(), QStringLiteral("Parse Graph Failed: No such filter: 'HFLIP'"));
     player.SetVideoFilters(QStringLiteral("nosuchfilter"));
-    EXPECT_EQ(errors, QStringList{QStringLiteral("Parse Graph Failed")});
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_EQ(errors.last(), QStringLiteral("Parse Graph Failed: No such filter: 'nosuchfilter'"));
+    player.SetVideoFilters(QStringLiteral("crop=w=1000:h=1000"));
+    ASSERT_EQ(errors.size(), 3);
+    EXPECT_TRUE(errors.last().startsWith(QStringLiteral("config graph failed: "))) << errors.last().toStdString();
     EXPECT_THROW(player.SetVideoIndex(1), std::out_of_range);
+}
+
+namespace {
+
+// Pictures at 0, 0.04, 0.24, 0.28, 0.48, ... s: pairs 40 ms apart, 200 ms
+// between pairs. Matroska stores no durations of its own for them: every
+// packet says 40 ms.
+QString VfrClip()
+{
+    return Fixture(QStringLiteral("preview_vfr.mkv"),
+                   {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25:duration=4", "-vf",
+                    "setpts='(floor(N/2)*0.24+mod(N,2)*0.04)/TB'", "-fps_mode", "vfr", "-c:v", "libx264", "-g", "50",
+                    "-bf", "0", "-pix_fmt", "yuv420p"});
+}
+
+} // namespace
+
+// On a variable frame rate without true durations a step back finds the
+// picture before, however far back it lies, and a picture lasts until the
+// next one.
+TEST(PreviewSource, StepsBackAndTimesPicturesOnAVariableRateWithoutDurations)
+{
+    const QString file = VfrClip();
+    const std::vector<double> times = ProbeFrameTimes(file);
+    ASSERT_GE(times.size(), 6u);
+    ASSERT_NEAR(times[3], 0.28, 1e-6);
+    ASSERT_NEAR(times[4], 0.48, 1e-6);
+    TFFPushSource source;
+    source.Load(file);
+    const TFFSamplePtr at = FirstPictureAfterSeek(source, 480000);
+    ASSERT_TRUE(at);
+    EXPECT_EQ(at->startUs, 480000);
+    const TFFSamplePtr before = FirstPictureAfterSeek(source, 480000, TSeekMode::smBefore);
+    ASSERT_TRUE(before);
+    EXPECT_EQ(before->startUs, 280000);
+    // from the end back to the picture before the end
+    const TFFSamplePtr last = FirstPictureAfterSeek(source, source.TotalDurationUs(), TSeekMode::smBefore);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->startUs, int64_t(std::llround(times.back() * 1e6)));
+    // the picture at 0.28 s lasts until the one at 0.48 s once that is queued
+    source.Seek(280000);
+    for (int i = 0; i < 500 && source.QueuedVideo() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const TFFSamplePtr pair = source.TakeVideo();
+    ASSERT_TRUE(pair);
+    EXPECT_EQ(pair->startUs, 280000);
+    EXPECT_EQ(pair->stopUs, 480000);
+}
+
+namespace {
+
+// 2 s of interlaced pictures, bottom field first, flagged so.
+QString BottomFieldFirstClip()
+{
+    return Fixture(QStringLiteral("preview_bff.mkv"),
+                   {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=2", "-vf",
+                    "tinterlace=mode=interleave_bottom,setfield=bff", "-c:v", "libx264", "-x264-params",
+                    "interlaced=1:bff=1", "-pix_fmt", "yuv420p"});
+}
+
+} // namespace
+
+// A job that deinterlaces is previewed deinterlaced as the conversion does
+// it, bottom field first included.
+TEST(PreviewSource, DeinterlacesBottomFieldFirstAsTheConversionDoes)
+{
+    const QString file = BottomFieldFirstClip();
+    TFFPushSource source;
+    source.SetDisableAudio(true);
+    source.Load(file);
+    const TFFSamplePtr woven = FirstPictureAfterSeek(source, 800000);
+    ASSERT_TRUE(woven);
+    source.SetDeinterlace(true);
+    const TFFSamplePtr picture = FirstPictureAfterSeek(source, 800000);
+    ASSERT_TRUE(picture);
+    ASSERT_EQ(picture->startUs, woven->startUs);
+    // the conversion's deinterlacer, as the tool runs it
+    const QByteArray tool = ToolOutput({"-v", "error", "-i", file, "-vf", "yadif,select='gte(t,0.8)'", "-frames:v",
+                                        "1", "-f", "rawvideo", "-pix_fmt", "bgra"});
+    ASSERT_EQ(tool.size(), picture->size);
+    const auto* expected = reinterpret_cast<const uint8_t*>(tool.constData());
+    EXPECT_GT(Psnr(picture->data.get(), expected, size_t(picture->size)), 45.0);
+    EXPECT_LT(Psnr(woven->data.get(), expected, size_t(woven->size)), 40.0);
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <cstring>
 #include <thread>
 
@@ -121,4 +122,50 @@ TEST(PreviewSynth, LoopingScriptPassesPicturesAndGivesWayToChangesAndClosing)
         start = std::chrono::steady_clock::now();
     }
     EXPECT_LT(Seconds(start), budget / 2);
+}
+
+// A script's error reaches the one who shows it, once per description.
+TEST(PreviewSynth, ScriptErrorsAreReported)
+{
+    TFFPushSource source;
+    std::mutex lock;
+    QStringList errors;
+    source.SetErrorCallback([&](TFFPushSource*, const QString& m) {
+        std::lock_guard<std::mutex> guard(lock);
+        errors << m;
+    });
+    source.SetDisableAudio(true);
+    source.SetVideoFilters(QStringLiteral("synth=error('boom in the script')"));
+    source.Load(test::SampleMp4());
+    for (int i = 0; i < 500; ++i) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (!errors.isEmpty())
+                break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::lock_guard<std::mutex> guard(lock);
+    ASSERT_EQ(errors.size(), 1) << errors.join('|').toStdString();
+    EXPECT_TRUE(errors.first().contains(QStringLiteral("boom in the script"))) << errors.first().toStdString();
+}
+
+TEST(PreviewSynth, ClosingEndsAScriptInsideALibraryLoop)
+{
+    // a loop in C over a table of any length: only the charges of the bounded
+    // library see the closing
+    const char* const script = "synth=local t = setmetatable({}| {__len = function() return math.maxinteger - 1 end}) "
+                               "table.insert(t| 1| 0)";
+    std::chrono::steady_clock::time_point start;
+    {
+        TFFPushSource source;
+        source.SetDisableAudio(true);
+        source.Load(test::SampleMp4());
+        source.SetVideoFilters(QString::fromUtf8(script));
+        source.Seek(0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        start = std::chrono::steady_clock::now();
+    }
+    EXPECT_LT(Seconds(start), 1.0);
 }

@@ -71,3 +71,35 @@ TEST(SynthBench, DISABLED_MapOn1080p)
         Report("frame:map, graph + script", t.nsecsElapsed());
     }
 }
+
+// The library functions that loop in C, on a small picture: what a script
+// pays for their bounds.
+TEST(SynthBench, DISABLED_LibraryCalls)
+{
+    const char* const script = R"(
+        local t = {}
+        for i = 1, 200 do table.insert(t, i) end
+        table.insert(t, 1, 0) table.remove(t, 1)
+        local s = table.concat(t, ',')
+        local a, b = s:find('19(%d),')
+        local n = 0 for w in s:gmatch('%d+') do n = n + 1 end
+        table.sort(t, function(x, y) return x > y end)
+        local m = table.move(t, 1, 100, 1, {})
+        local f = string.format('%d %s %5.2f', #m, s:sub(1, 8), n / 3) .. string.rep('ab', 20)
+        frame:set(0, 0, 0, #f % 256)
+    )";
+    constexpr int kRuns = 3000;
+    av::FramePtr f = av::NewFrame();
+    f->width = 64;
+    f->height = 64;
+    f->format = AV_PIX_FMT_YUV420P;
+    ASSERT_EQ(av_frame_get_buffer(f.get(), 0), 0);
+    TSynthScript host(script, {});
+    QElapsedTimer t;
+    t.start();
+    for (int n = 0; n < kRuns; ++n)
+        ASSERT_TRUE(host.Process(f.get(), n, n / 25.0)) << host.FirstError().toStdString();
+    const qint64 ns = t.nsecsElapsed();
+    std::printf("synth bench: %-34s %8.1f scripts/s (%.1f us each)\n", "library calls, 64x64", kRuns / (double(ns) / 1e9),
+                double(ns) / 1e3 / kRuns);
+}

@@ -80,7 +80,7 @@ QByteArray Record(TWaveCapture& capture, int bytes,
         const int ret = capture.ReadPacket(pkt.get());
         EXPECT_EQ(ret, 0);
         if (ret < 0) break;
-        if (stamps) stamps->push_back({pkt->pts, av_gettime() - pkt->pts - pkt->duration});
+        if (stamps) stamps->push_back({pkt->pts, pkt->duration});
         EXPECT_EQ(pkt->duration, WaveCaptureDurationUs(pkt->size, capture.SampleRate(), capture.Channels()));
         all.append(reinterpret_cast<const char*>(pkt->data), pkt->size);
         av_packet_unref(pkt.get());
@@ -106,14 +106,19 @@ TEST(WaveCapture, CapturedSamplesAreTheFedOnesStampedWithTheClock)
     QStringList log;
     TWaveCapture capture({}, [&](const QString& l) { log << l; });
     ASSERT_EQ(capture.ReadHeader(44100, 2), 0) << log.join('\n').toStdString();
+    EXPECT_FALSE(capture.Started()); // the device waits for the first read
     std::vector<std::pair<int64_t, int64_t>> stamps;
+    const int64_t before = av_gettime();
     const QByteArray captured = Record(capture, feed.A().size() + 4096, &stamps);
+    EXPECT_TRUE(capture.Started());
     ExpectContains(captured, feed.A(), 4);
-    for (const auto& [pts, lateUs] : stamps) {
-        // the stamp is "now minus the packet's duration", now being the read
-        EXPECT_GE(lateUs, 0);
-        EXPECT_LT(lateUs, 50000);
-    }
+    // the capture clock: the first packet at the start, each one where the
+    // one before ends
+    ASSERT_FALSE(stamps.empty());
+    EXPECT_GE(stamps[0].first, before);
+    EXPECT_LT(stamps[0].first, before + 50000);
+    for (size_t k = 1; k < stamps.size(); ++k)
+        EXPECT_NEAR(stamps[k].first, stamps[k - 1].first + stamps[k - 1].second, 1);
     EXPECT_EQ(capture.ReadClose(), 0);
     av::PacketPtr pkt = av::NewPacket();
     EXPECT_EQ(capture.ReadPacket(pkt.get()), AVERROR_EOF);
@@ -163,6 +168,38 @@ TEST(WaveCapture, TwoCapturesKeepTheirOwnSamplesAndOneDeviceRecordsOnce)
     EXPECT_EQ(again.ReadHeader(44100, 2), 0); // free again once closed
 }
 
+TEST(WaveCapture, LostSoundIsLoggedAndKeptAsSilence)
+{
+    AlsaFeed feed;
+    QStringList log;
+    TWaveCapture capture("feedA", [&](const QString& l) { log << l; });
+    int64_t now = 1'000'000'000;
+    capture.SetClock([&] { return now; });
+    ASSERT_EQ(capture.ReadHeader(8000, 1), 0);
+    av::PacketPtr pkt = av::NewPacket();
+    ASSERT_EQ(capture.ReadPacket(pkt.get()), 0);
+    EXPECT_EQ(pkt->pts, now);
+    int64_t heldUs = pkt->duration;
+    av_packet_unref(pkt.get());
+    // the job stalls for 10 s, far longer than the device's buffer
+    now += 10'000'000;
+    bool silence = false;
+    while (heldUs < 10'000'000) {
+        ASSERT_EQ(capture.ReadPacket(pkt.get()), 0);
+        EXPECT_NEAR(pkt->pts, 1'000'000'000 + heldUs, 1);
+        heldUs += pkt->duration;
+        silence = silence || (pkt->size > 0 && QByteArray(reinterpret_cast<const char*>(pkt->data), pkt->size)
+                                                   .count('\0') == pkt->size);
+        av_packet_unref(pkt.get());
+    }
+    // as much sound and silence as the time that passed
+    EXPECT_LT(heldUs, 10'000'000 + 200'000);
+    EXPECT_TRUE(silence);
+    ASSERT_EQ(log.size(), 1) << log.join('\n').toStdString();
+    EXPECT_TRUE(log[0].startsWith("wave capture overrun on \"feedA\": ")) << log[0].toStdString();
+    EXPECT_TRUE(log[0].contains("lost")) << log[0].toStdString();
+}
+
 TEST(WaveCapture, StopEndsAWaitingRead)
 {
     AlsaFeed feed;
@@ -204,6 +241,28 @@ TEST(WaveCapture, JobRecordsTheFedSamplesIntoAFile)
     ASSERT_GT(data, 0);
     ExpectContains(file.mid(data + 8), feed.A(), 4);
 
+    // the input format "wavcap" names the capture; the input's name is the device
+    {
+        const QString named = TempDir() + "/named.wav";
+        TAVConverter c;
+        JobEvents ev;
+        Record(c, ev);
+        c.SetInputFiles({"feedA"});
+        c.SetOutputFiles({named});
+        c.ConvertOptions()->m_inputFormat = "wavcap";
+        c.ConvertOptions()->AudioOptions()->m_audioSampleRate = 44100;
+        c.ConvertOptions()->AudioOptions()->m_audioChannels = 2;
+        c.ConvertOptions()->m_recordingTime = 500000;
+        c.Start();
+        ASSERT_TRUE(WaitFinished(ev));
+        ASSERT_TRUE(ev.order.contains("complete")) << c.ErrorText().toStdString();
+        EXPECT_NEAR(Probe(named).duration, 0.5, 0.1);
+        QFile f(named);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        ExpectContains(bytes.mid(bytes.indexOf("data") + 8), feed.A().left(44100), 4);
+    }
+
     for (const auto& [input, rate, code] :
          {std::tuple{"wavcap:", -1, "Could not open file:-1!"},
           std::tuple{"wavcap:no_such_device_here", 44100, "Could not open file:-5!"}}) {
@@ -223,4 +282,33 @@ TEST(WaveCapture, JobRecordsTheFedSamplesIntoAFile)
             EXPECT_FALSE(log.filter("wave capture error:").isEmpty()) << log.join('\n').toStdString();
         }
     }
+}
+
+TEST(WaveCapture, TheDeviceStartsWhenTheOutputIsReady)
+{
+    AlsaFeed feed;
+    AVFormatContext* ctx = avformat_alloc_context();
+    ASSERT_TRUE(ctx);
+    av::Dict options;
+    int error = 0;
+    std::unique_ptr<TWaveCaptureInput> input =
+        AttachWaveCapture("wavcap:feedA", ctx, 44100, 2, {}, &options.p, &error);
+    ASSERT_TRUE(input) << error;
+    EXPECT_FALSE(input->Capture().Started());
+    ASSERT_EQ(avformat_open_input(&ctx, "wavcap:feedA", av_find_input_format("s16le"), &options.p), 0);
+    av::InputContextPtr owner(ctx);
+    // the open reads (a tag check) but records nothing
+    EXPECT_FALSE(input->Capture().Started());
+    input->OutputsReady();
+    EXPECT_FALSE(input->Capture().Started());
+    QByteArray captured;
+    av::PacketPtr pkt = av::NewPacket();
+    while (captured.size() < 16384) {
+        ASSERT_EQ(av_read_frame(ctx, pkt.get()), 0);
+        captured.append(reinterpret_cast<const char*>(pkt->data), pkt->size);
+        av_packet_unref(pkt.get());
+    }
+    EXPECT_TRUE(input->Capture().Started());
+    // the feed from its start, none of the silence of the open before it
+    EXPECT_TRUE(captured.startsWith(feed.A().left(4096)));
 }

@@ -1,4 +1,5 @@
 #include "FramePreview.h"
+#include "MediaFixtures.h"
 #include "PreviewPane.h"
 #include "ShotRegistry.h"
 
@@ -18,7 +19,8 @@ void WaitForPicture(korvane::TFramePreview* pane)
 }
 
 // The preview pane in a small dialog: a picture through a drawn box and a
-// mirror, a range marked from 0.5 s to 1.5 s, the position at 1 s.
+// mirror, a range marked from 0.5 s to 1.5 s with its handles, the position
+// at 1 s, and the sound controls of a source with two sound tracks.
 QWidget* PreviewShot()
 {
     auto* dialog = new QDialog;
@@ -28,8 +30,9 @@ QWidget* PreviewShot()
     auto* pane = dynamic_cast<korvane::TFramePreview*>(created);
     pane->SetAudioDeviceAllowed(false);
     layout->addWidget(pane);
-    dialog->resize(520, 430);
-    pane->OpenSource(korvane::shots::SampleClip());
+    dialog->resize(560, 470);
+    pane->SetVolume(70);
+    pane->OpenSource(korvane::test::SampleTwoAudio());
     pane->SetVideoFilters(QStringLiteral("drawbox=40:30:120:90:red,hflip"));
     for (const int64_t at : {500000, 1500000, 1000000}) {
         pane->SeekTo(at);

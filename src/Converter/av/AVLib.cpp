@@ -40,7 +40,8 @@ thread_local bool t_inCallback = false;
 int JobIdOfContext(void* avcl)
 {
     // Walk up to a context that carries the job id: codec and format
-    // contexts keep it in opaque, filters in their graph's opaque.
+    // contexts and filter graphs keep it in opaque, filters in their
+    // graph's opaque.
     for (int depth = 0; avcl && depth < 4; ++depth) {
         const AVClass* cls = *static_cast<const AVClass**>(avcl);
         if (!cls)
@@ -50,6 +51,8 @@ int JobIdOfContext(void* avcl)
             return static_cast<int>(reinterpret_cast<intptr_t>(static_cast<AVCodecContext*>(avcl)->opaque));
         if (name && std::strcmp(name, "AVFormatContext") == 0)
             return static_cast<int>(reinterpret_cast<intptr_t>(static_cast<AVFormatContext*>(avcl)->opaque));
+        if (name && std::strcmp(name, "AVFilterGraph") == 0)
+            return static_cast<int>(reinterpret_cast<intptr_t>(static_cast<AVFilterGraph*>(avcl)->opaque));
         if (name && std::strcmp(name, "AVFilter") == 0) {
             AVFilterGraph* graph = static_cast<AVFilterContext*>(avcl)->graph;
             return graph ? static_cast<int>(reinterpret_cast<intptr_t>(graph->opaque)) : 0;

@@ -47,6 +47,15 @@ QString SourceArguments(const PictureFormat& f)
 
 } // namespace
 
+double StreamStartSeconds(const AVFormatContext* container, const AVStream* stream)
+{
+    if (stream && stream->start_time != AV_NOPTS_VALUE && stream->time_base.den)
+        return double(stream->start_time) * av_q2d(stream->time_base);
+    if (container && container->start_time != AV_NOPTS_VALUE)
+        return double(container->start_time) / AV_TIME_BASE;
+    return 0;
+}
+
 SynthSplit SplitAtSynth(const QString& stored)
 {
     SynthSplit split;
@@ -219,7 +228,7 @@ void TSynthChain::RunScript(Stage& stage, AVFrame* picture)
     double seconds = 0;
     const AVRational tb = av_buffersink_get_time_base(stage.sink);
     if (picture->pts != AV_NOPTS_VALUE && tb.den)
-        seconds = double(picture->pts) * av_q2d(tb);
+        seconds = double(picture->pts) * av_q2d(tb) - m_output.startSeconds;
     else if (const AVRational rate = av_buffersink_get_frame_rate(stage.sink); rate.num > 0 && rate.den > 0)
         seconds = double(number) / av_q2d(rate);
     stage.script->Process(picture, number, seconds, original.get());

@@ -49,7 +49,15 @@ struct PictureFormat
     AVRational timeBase{1, 25};
     AVRational sampleAspect{0, 1};
     AVRational frameRate{0, 1}; // 0/1 when unknown
+    // The time of the source's first picture in seconds (a container's start
+    // time, 1.4 s in an MPEG-TS): scripts see times from there, so that
+    // frame.time is 0 at the first picture.
+    double startSeconds = 0;
 };
+
+// The start of a stream's pictures in seconds: its own start time, else its
+// container's, else 0.
+double StreamStartSeconds(const AVFormatContext* container, const AVStream* stream);
 
 class TSynthChain
 {

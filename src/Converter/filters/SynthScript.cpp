@@ -1,5 +1,6 @@
 #include "filters/SynthScript.h"
 
+#include "filters/SynthLibrary.h"
 #include "options/Persistent.h"
 
 extern "C" {
@@ -21,105 +22,33 @@ namespace {
 
 // The hook runs every kHookStep instructions; the budget is checked there.
 constexpr int kHookStep = 10000;
+// Work in C that allocates (a long string made by "..", string.rep, upper)
+// is one instruction to the hook: every kAllocationStep bytes allocated
+// while a picture runs are charged as kAllocationStep / 64 instructions.
+constexpr size_t kAllocationStep = size_t(1) << 20;
+
+// One row through a table, four samples a step: the loads of a step do not
+// wait for its stores, which a byte-wise loop has to assume may change the
+// table.
+void MapRow(uint8_t* __restrict row, const uint8_t* __restrict lut, int width)
+{
+    int x = 0;
+    for (; x + 4 <= width; x += 4) {
+        const uint8_t a = lut[row[x]], b = lut[row[x + 1]], c = lut[row[x + 2]], d = lut[row[x + 3]];
+        row[x] = a;
+        row[x + 1] = b;
+        row[x + 2] = c;
+        row[x + 3] = d;
+    }
+    for (; x < width; ++x)
+        row[x] = lut[row[x]];
+}
 
 uint8_t ClampSample(lua_Number v)
 {
     if (std::isnan(v) || v <= 0) return 0;
     if (v >= 255) return 255;
     return uint8_t(std::lround(v));
-}
-
-// `load` of the base library, restricted to text chunks: a binary chunk can
-// break the virtual machine's invariants.
-int TextOnlyLoad(lua_State* L)
-{
-    if (lua_gettop(L) < 3) lua_settop(L, 3);
-    lua_pushliteral(L, "t");
-    lua_replace(L, 3);
-    lua_pushvalue(L, lua_upvalueindex(1));
-    lua_insert(L, 1);
-    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
-    return lua_gettop(L);
-}
-
-// Lua's pattern functions run in C, out of the instruction hook's reach: a
-// pattern with a few repetitions can backtrack for hours over a long text,
-// and no stop request would be seen. So before one runs, the worst case of
-// its matcher is bounded: every start position of the text may be tried, at
-// each a repetition ('*', '+', '-'), a balance ('%b') or a back-reference
-// may try every position again, and a '?' two ways. A call whose bound
-// passes kPatternSteps (a few seconds at worst) is refused with an error.
-constexpr double kPatternSteps = 1e9;
-
-// The index after the set that starts at p[i] == '['; as the matcher reads
-// it, a ']' right after the '[' (or the '^') belongs to the set.
-size_t SkipSet(const char* p, size_t size, size_t i)
-{
-    size_t j = i + 1;
-    if (j < size && p[j] == '^') ++j;
-    do {
-        if (j >= size) return size;
-        if (p[j++] == '%' && j < size) ++j;
-    } while (j < size && p[j] != ']');
-    return std::min(j + 1, size);
-}
-
-double PatternBound(size_t length, const char* p, size_t size)
-{
-    const double n = double(length) + 1;
-    const bool anchored = size > 0 && p[0] == '^';
-    double bound = anchored ? 1 : n;
-    for (size_t i = anchored ? 1 : 0; i < size && bound <= kPatternSteps;) {
-        bool repeatable = true; // one character's item, which a quantifier may follow
-        if (p[i] == '%' && i + 1 < size) {
-            const char e = p[i + 1];
-            if (e == 'b') {
-                bound *= n;
-                i += 4;
-                repeatable = false;
-            } else if (e == 'f') {
-                i = i + 2 < size && p[i + 2] == '[' ? SkipSet(p, size, i + 2) : i + 2;
-                repeatable = false;
-            } else if (e >= '1' && e <= '9') {
-                bound *= n;
-                i += 2;
-                repeatable = false;
-            } else {
-                i += 2;
-            }
-        } else if (p[i] == '[') {
-            i = SkipSet(p, size, i);
-        } else {
-            repeatable = p[i] != '(' && p[i] != ')';
-            ++i;
-        }
-        if (repeatable && i < size) {
-            if (p[i] == '*' || p[i] == '+' || p[i] == '-') {
-                bound *= n;
-                ++i;
-            } else if (p[i] == '?') {
-                bound *= 2;
-                ++i;
-            }
-        }
-    }
-    return bound;
-}
-
-// string.find, match, gmatch and gsub behind the bound; upvalue 1 is the
-// library's function, upvalue 2 whether argument 4 asks for a plain search.
-int GuardedPattern(lua_State* L)
-{
-    size_t length = 0, size = 0;
-    luaL_checklstring(L, 1, &length);
-    const char* pattern = luaL_checklstring(L, 2, &size);
-    const bool plain = lua_toboolean(L, lua_upvalueindex(2)) && lua_toboolean(L, 4);
-    if (!plain && PatternBound(length, pattern, size) > kPatternSteps)
-        return luaL_error(L, "the pattern is too costly for a text of %I characters", lua_Integer(length));
-    lua_pushvalue(L, lua_upvalueindex(1));
-    lua_insert(L, 1);
-    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
-    return lua_gettop(L);
 }
 
 // [start, start + length) clipped to [0, limit); empty as lo == hi. The
@@ -157,21 +86,59 @@ TSynthScript::TSynthScript(const QString& script, LogFunction log, StopFunction 
     m_lua = lua_newstate(&TSynthScript::Allocate, this);
     if (!m_lua) throw EEngineError("Out of memory while creating the synth script state");
     *static_cast<TSynthScript**>(lua_getextraspace(m_lua)) = this;
-    OpenSandbox();
-    if (luaL_loadbufferx(m_lua, text.constData(), size_t(text.size()), "=synth", "t") != LUA_OK) {
-        m_loadError = QString::fromUtf8(lua_tostring(m_lua, -1));
-        lua_pop(m_lua, 1);
-        Fail(m_loadError);
-        return;
+    lua_atpanic(m_lua, &TSynthScript::Panic);
+    // the sandbox and the script are set up protected: even running out of
+    // memory there is an error like any other
+    lua_pushcfunction(m_lua, &TSynthScript::Setup);
+    lua_pushlightuserdata(m_lua, const_cast<QByteArray*>(&text));
+    if (lua_pcall(m_lua, 1, 0, 0) != LUA_OK) {
+        m_chunkRef = -1;
+        m_loadError = ErrorMessage(m_lua);
     }
-    m_chunkRef = luaL_ref(m_lua, LUA_REGISTRYINDEX);
-    lua_newtable(m_lua);
-    m_frameRef = luaL_ref(m_lua, LUA_REGISTRYINDEX);
+    lua_settop(m_lua, 0);
+    if (!m_loadError.isEmpty()) Fail(m_loadError);
+}
+
+int TSynthScript::Setup(lua_State* L)
+{
+    TSynthScript& self = Self(L);
+    const auto* text = static_cast<const QByteArray*>(lua_touserdata(L, 1));
+    OpenBoundedLibrary(L, &TSynthScript::Charge);
+    lua_newtable(L);
+    self.m_frameRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    if (luaL_loadbufferx(L, text->constData(), size_t(text->size()), "=synth", "t") != LUA_OK) {
+        self.m_loadError = ErrorMessage(L);
+        return 0;
+    }
+    self.m_chunkRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    return 0;
+}
+
+QString TSynthScript::ErrorMessage(lua_State* L)
+{
+    // only a string is read as it is: converting a number would allocate
+    switch (lua_type(L, -1)) {
+    case LUA_TSTRING: return QString::fromUtf8(lua_tostring(L, -1));
+    case LUA_TNUMBER:
+        return lua_isinteger(L, -1) ? QString::number(lua_tointeger(L, -1)) : QString::number(lua_tonumber(L, -1));
+    default: return QStringLiteral("error object is a %1 value").arg(QString::fromUtf8(luaL_typename(L, -1)));
+    }
+}
+
+int TSynthScript::Panic(lua_State* L)
+{
+    // an error outside any protected call: Lua would end the process. The
+    // state is left as it is and never used again; the job fails.
+    TSynthScript& self = Self(L);
+    self.m_panicked = true;
+    throw EEngineError(("synth script error outside a protected call: " + ErrorMessage(L)).toStdString());
 }
 
 TSynthScript::~TSynthScript()
 {
-    if (m_lua) lua_close(m_lua);
+    // no finalizer can exist (__gc is refused), so closing takes no script
+    // time; a state that panicked may be inconsistent and is left alone
+    if (m_lua && !m_panicked) lua_close(m_lua);
 }
 
 void* TSynthScript::Allocate(void* ud, void* ptr, size_t oldSize, size_t newSize)
@@ -186,34 +153,11 @@ void* TSynthScript::Allocate(void* ud, void* ptr, size_t oldSize, size_t newSize
     if (newSize > old && self->m_memoryInUse + (newSize - old) > self->m_memoryCap)
         return nullptr; // Lua raises "not enough memory"
     void* block = std::realloc(ptr, newSize);
-    if (block) self->m_memoryInUse = self->m_memoryInUse - old + newSize;
+    if (block) {
+        self->m_memoryInUse = self->m_memoryInUse - old + newSize;
+        if (newSize > old && (self->m_allocated += newSize - old) >= kAllocationStep) self->ChargeAllocations();
+    }
     return block;
-}
-
-void TSynthScript::OpenSandbox()
-{
-    luaL_requiref(m_lua, LUA_GNAME, luaopen_base, 1);
-    luaL_requiref(m_lua, LUA_STRLIBNAME, luaopen_string, 1);
-    luaL_requiref(m_lua, LUA_TABLIBNAME, luaopen_table, 1);
-    luaL_requiref(m_lua, LUA_MATHLIBNAME, luaopen_math, 1);
-    lua_settop(m_lua, 0);
-    // files and the console are out of reach
-    for (const char* name : {"dofile", "loadfile", "print"}) {
-        lua_pushnil(m_lua);
-        lua_setglobal(m_lua, name);
-    }
-    lua_getglobal(m_lua, "load");
-    lua_pushcclosure(m_lua, &TextOnlyLoad, 1);
-    lua_setglobal(m_lua, "load");
-    // the pattern functions, bounded (strings' methods are this table's)
-    lua_getglobal(m_lua, LUA_STRLIBNAME);
-    for (const char* name : {"find", "match", "gmatch", "gsub"}) {
-        lua_getfield(m_lua, -1, name);
-        lua_pushboolean(m_lua, std::strcmp(name, "find") == 0);
-        lua_pushcclosure(m_lua, &GuardedPattern, 2);
-        lua_setfield(m_lua, -2, name);
-    }
-    lua_pop(m_lua, 1);
 }
 
 TSynthScript& TSynthScript::Self(lua_State* L)
@@ -221,12 +165,36 @@ TSynthScript& TSynthScript::Self(lua_State* L)
     return **static_cast<TSynthScript**>(lua_getextraspace(L));
 }
 
+void TSynthScript::ChargeAllocations()
+{
+    const auto units = int64_t(m_allocated / 64);
+    m_allocated = 0;
+    if (!m_picture || m_aborting) return;
+    // an allocator cannot raise an error: the next instruction does
+    m_instructions += units;
+    const bool stopped = m_stop && m_stop();
+    if (!stopped && m_instructions <= m_budget) return;
+    m_aborting = true;
+    m_stoppedByRequest = stopped;
+    lua_sethook(m_lua, &TSynthScript::Hook, LUA_MASKCOUNT, 1);
+}
+
 void TSynthScript::Hook(lua_State* L, lua_Debug*)
+{
+    Charge(L, kHookStep);
+}
+
+void TSynthScript::Charge(lua_State* L, long long units)
 {
     TSynthScript& self = Self(L);
     if (!self.m_aborting) {
-        self.m_instructions += kHookStep;
-        const bool stopped = self.m_stop && self.m_stop();
+        self.m_instructions += units;
+        self.m_sinceStopCheck += units;
+        bool stopped = false;
+        if (self.m_sinceStopCheck >= kHookStep) {
+            self.m_sinceStopCheck = 0;
+            stopped = self.m_stop && self.m_stop();
+        }
         if (!stopped && self.m_instructions <= self.m_budget) return;
         // from now on every instruction fails, so a pcall in the script
         // cannot catch the abort and go on
@@ -247,49 +215,58 @@ void TSynthScript::Fail(const QString& message)
 
 bool TSynthScript::Process(AVFrame* picture, int64_t number, double timeSeconds, const AVFrame* original)
 {
-    if (m_chunkRef < 0 || !picture) return false;
+    if (m_chunkRef < 0 || !picture || m_panicked) return false;
     lua_State* L = m_lua;
     m_picture = picture;
     m_original = original;
+    m_number = number;
+    m_time = timeSeconds;
     std::fill(std::begin(m_touched), std::end(m_touched), false);
     m_instructions = 0;
+    m_sinceStopCheck = 0;
+    m_allocated = 0;
     m_aborting = false;
     m_stoppedByRequest = false;
     lua_settop(L, 0);
-
-    // the frame table is rebuilt each time: the script may have changed it
-    lua_rawgeti(L, LUA_REGISTRYINDEX, m_frameRef);
-    lua_pushinteger(L, picture->width);
-    lua_setfield(L, -2, "width");
-    lua_pushinteger(L, picture->height);
-    lua_setfield(L, -2, "height");
-    lua_pushinteger(L, number);
-    lua_setfield(L, -2, "number");
-    lua_pushnumber(L, timeSeconds);
-    lua_setfield(L, -2, "time");
-    const luaL_Reg methods[] = {
-        {"get", &FrameGet}, {"set", &FrameSet}, {"map", &FrameMap}, {"fill", &FrameFill}, {nullptr, nullptr}};
-    luaL_setfuncs(L, methods, 0);
-    lua_setglobal(L, "frame");
-
-    lua_rawgeti(L, LUA_REGISTRYINDEX, m_chunkRef);
+    lua_pushcfunction(L, &TSynthScript::RunPicture);
     lua_sethook(L, &TSynthScript::Hook, LUA_MASKCOUNT, kHookStep);
     const int rc = lua_pcall(L, 0, 0, 0);
     lua_sethook(L, nullptr, 0, 0);
     bool ok = rc == LUA_OK;
     if (!ok) {
-        const char* text = lua_tostring(L, -1);
-        const QString message =
-            text ? QString::fromUtf8(text)
-                 : QStringLiteral("error object is a %1 value").arg(QString::fromUtf8(luaL_typename(L, -1)));
+        const QString message = ErrorMessage(L);
         Restore();
         if (!m_stoppedByRequest) Fail(message);
+        lua_settop(L, 0);
         if (rc == LUA_ERRMEM) lua_gc(L, LUA_GCCOLLECT);
     }
     lua_settop(L, 0);
     m_picture = nullptr;
     m_original = nullptr;
     return ok;
+}
+
+int TSynthScript::RunPicture(lua_State* L)
+{
+    // protected: the script may have filled the memory or emptied `frame`,
+    // and setting the table up again can fail like the script itself
+    TSynthScript& self = Self(L);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, self.m_frameRef);
+    lua_pushinteger(L, self.m_picture->width);
+    lua_setfield(L, -2, "width");
+    lua_pushinteger(L, self.m_picture->height);
+    lua_setfield(L, -2, "height");
+    lua_pushinteger(L, self.m_number);
+    lua_setfield(L, -2, "number");
+    lua_pushnumber(L, self.m_time);
+    lua_setfield(L, -2, "time");
+    const luaL_Reg methods[] = {
+        {"get", &FrameGet}, {"set", &FrameSet}, {"map", &FrameMap}, {"fill", &FrameFill}, {nullptr, nullptr}};
+    luaL_setfuncs(L, methods, 0);
+    lua_setglobal(L, "frame");
+    lua_rawgeti(L, LUA_REGISTRYINDEX, self.m_chunkRef);
+    lua_call(L, 0, 0);
+    return 0;
 }
 
 TSynthScript::Plane TSynthScript::PlaneAt(int p) const
@@ -379,11 +356,8 @@ int TSynthScript::FrameMap(lua_State* L)
         lua_pop(L, 1);
     }
     self.BackUp(plane.index);
-    for (int y = 0; y < plane.height; ++y) {
-        uint8_t* row = plane.data + ptrdiff_t(y) * plane.linesize;
-        for (int x = 0; x < plane.width; ++x)
-            row[x] = lut[row[x]];
-    }
+    for (int y = 0; y < plane.height; ++y)
+        MapRow(plane.data + ptrdiff_t(y) * plane.linesize, lut, plane.width);
     return 0;
 }
 

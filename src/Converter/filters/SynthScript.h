@@ -14,9 +14,12 @@
 // The script comes from stored profiles and the history, so it runs in a
 // sandbox: only the base library (no dofile, loadfile, print; load takes
 // text chunks only), string, table and math; a budget of instructions per
-// picture; a cap on the state's memory. A script that fails (at load or on a
-// picture, including an exhausted budget or a stop request) leaves that
-// picture unchanged; the first error message is reported once.
+// picture, which the library's loops in C and large allocations are charged
+// to as well (SynthLibrary); no finalizers; a cap on the state's memory.
+// Every entry into the state is protected, so even a full memory is a
+// script error. A script that fails (at load or on a picture, including an
+// exhausted budget or a stop request) leaves that picture unchanged; the
+// first error message is reported once.
 //
 // One host belongs to one job's worker thread; it is not shared.
 #pragma once
@@ -71,13 +74,20 @@ private:
     struct Plane;
     static void* Allocate(void* ud, void* ptr, size_t oldSize, size_t newSize);
     static void Hook(lua_State* L, lua_Debug* ar);
+    // Counts units of work against the picture's budget; raises the budget's
+    // or the stop's error when one is due (the bounded library calls it).
+    static void Charge(lua_State* L, long long units);
+    static int Setup(lua_State* L);
+    static int RunPicture(lua_State* L);
+    [[noreturn]] static int Panic(lua_State* L);
+    static QString ErrorMessage(lua_State* L);
+    void ChargeAllocations();
     static int FrameGet(lua_State* L);
     static int FrameSet(lua_State* L);
     static int FrameMap(lua_State* L);
     static int FrameFill(lua_State* L);
     static TSynthScript& Self(lua_State* L);
 
-    void OpenSandbox();
     void Fail(const QString& message);
     Plane PlaneAt(int p) const;
     Plane PlaneArgument(lua_State* L, int index);
@@ -91,13 +101,18 @@ private:
     int m_frameRef = -1; // the `frame` table
     int64_t m_budget = kDefaultInstructionBudget;
     int64_t m_instructions = 0;
+    int64_t m_sinceStopCheck = 0;
     bool m_aborting = false; // budget exhausted or stop: every instruction fails now
     bool m_stoppedByRequest = false;
+    bool m_panicked = false; // an error escaped every protected call: the state is not used again
     size_t m_memoryCap = kDefaultMemoryCap;
     size_t m_memoryInUse = 0;
+    size_t m_allocated = 0; // bytes allocated since the last charge
     QString m_firstError;
     QString m_loadError;
     AVFrame* m_picture = nullptr;        // during Process only
+    int64_t m_number = 0;                // during Process only
+    double m_time = 0;                   // during Process only
     const AVFrame* m_original = nullptr; // during Process only
     bool m_touched[3] = {};              // planes changed during this Process
     std::vector<uint8_t> m_backup[3];

@@ -23,6 +23,7 @@ bool TAVPlayer::OpenFile(const QString& name)
     source->SetErrorCallback([this](TFFPushSource*, const QString& message) { ReportError(message); });
     try {
         source->SetVideoFilters(m_videoFilters);
+        source->SetDeinterlace(m_deinterlace);
         source->Load(name);
     } catch (const std::exception& e) {
         m_lastError = QString::fromUtf8(e.what());
@@ -50,7 +51,9 @@ void TAVPlayer::ReportError(const QString& message)
 
 void TAVPlayer::SetVideoFilters(const QString& text)
 {
-    if (text.trimmed().compare(m_videoFilters.trimmed(), Qt::CaseInsensitive) == 0)
+    // compared exactly: an edit that only changes case or blanks (a script,
+    // overlay text) changes the pictures too
+    if (text == m_videoFilters)
         return;
     m_videoFilters = text;
     if (!m_source)
@@ -60,6 +63,13 @@ void TAVPlayer::SetVideoFilters(const QString& text)
     } catch (const EEngineError& e) {
         ReportError(QString::fromUtf8(e.what()));
     }
+}
+
+void TAVPlayer::SetDeinterlace(bool deinterlace)
+{
+    m_deinterlace = deinterlace;
+    if (m_source)
+        m_source->SetDeinterlace(deinterlace);
 }
 
 void TAVPlayer::SetVideoIndex(int index)

@@ -43,10 +43,13 @@ public:
 
     QString FileName() const { return m_fileName; }
     QString VideoFilters() const { return m_videoFilters; }
-    // Shows a new description at once when it differs (trimmed, ignoring
-    // case) from the current one. A description whose graph does not build
-    // is reported through OnError and leaves the picture empty.
+    // Shows a new description at once when it differs from the current one
+    // in any character. A description whose graph does not build is
+    // reported through OnError and leaves the picture empty.
     void SetVideoFilters(const QString& text);
+    // Deinterlaces the pictures first, as a job with the Deinterlace option does.
+    void SetDeinterlace(bool deinterlace);
+    bool Deinterlace() const { return m_deinterlace; }
     bool DisableAudio() const { return m_disableAudio; }
     void SetDisableAudio(bool disable) { m_disableAudio = disable; } // for the next OpenFile
     int LoopCount() const { return m_loopCount; }
@@ -86,6 +89,7 @@ private:
     QString m_videoFilters;
     QString m_lastError;
     bool m_disableAudio = false;
+    bool m_deinterlace = false;
     int m_loopCount = 1;
 };
 

@@ -25,12 +25,17 @@
 // Threads and locks. Lock order: m_streamLock, then m_convertLock, then
 // m_queueLock.
 //   m_streamLock: held by the streaming thread while it reads and decodes one
-//     packet, and by every selection or filter change (main thread).
+//     packet, and by every selection or filter change (main thread). A
+//     change that waits for it, a seek asked for and closing interrupt the
+//     read in progress (a slow disc), and the thread then reads again from
+//     where its queues stopped.
 //   m_convertLock: the BGRA conversion of a taken picture (consumers).
 //   m_queueLock: the queues, the seek request, the end-of-stream flag.
 #pragma once
 
+#include "av/AVLib.h"
 #include "av/FFmpeg.h"
+#include "preview/PreviewSample.h"
 
 #include <QString>
 #include <QStringList>
@@ -49,66 +54,9 @@ namespace korvane {
 class TStreamInput;
 class TSynthChain;
 
-// One decoded unit: a BGRA picture (width x 4 bytes per row) or a block of
-// interleaved signed 16-bit audio.
-struct TFFSample
-{
-    std::unique_ptr<uint8_t[]> data;
-    int size = 0;     // bytes
-    int width = 0;    // pictures only
-    int height = 0;
-    AVRational pixelAspect{1, 1}; // pictures only: width / height of one pixel
-    int64_t startUs = 0; // from the file's start, loop offset included
-    int64_t stopUs = 0;
-    double Start() const { return double(startUs) / 1e6; } // seconds
-    double Stop() const { return double(stopUs) / 1e6; }
-    // a queued picture as the filters gave it; empty once it is in data
-    av::FramePtr picture;
-};
-using TFFSamplePtr = std::shared_ptr<TFFSample>;
-
-// One decoded bitmap subtitle and its display window.
-struct TFFSubtitle
-{
-    AVSubtitle sub{};
-    int64_t timeUs = 0; // the packet's time, as for samples
-    TFFSubtitle() = default;
-    TFFSubtitle(const TFFSubtitle&) = delete;
-    TFFSubtitle& operator=(const TFFSubtitle&) = delete;
-    ~TFFSubtitle() { avsubtitle_free(&sub); }
-    int64_t BeginUs() const { return timeUs + int64_t(sub.start_display_time) * 1000; }
-    int64_t EndUs() const { return timeUs + int64_t(sub.end_display_time) * 1000; }
-};
-
-// Draws one bitmap rectangle onto a width x height BGRA picture (4 bytes a
-// pixel, rows of width x 4 bytes): the rectangle is clipped into the
-// picture, each index is looked up in the rectangle's ARGB palette, and the
-// colour is blended by its alpha into blue, green and red (the fourth byte is
-// left as it is). An index past the palette is skipped.
-void BlendSubtitleRect(uint8_t* picture, int width, int height, const AVSubtitleRect& rect);
-
-// Subtitles waiting for their pictures, oldest first. Apply draws the one
-// whose window holds the picture's start, frees the ones already over, and
-// keeps the ones still to come.
-class TSubtitleQueue
-{
-public:
-    void Push(std::unique_ptr<TFFSubtitle> sub) { m_items.push_back(std::move(sub)); }
-    void Clear() { m_items.clear(); }
-    size_t Size() const { return m_items.size(); }
-    void Apply(TFFSample& picture);
-
-private:
-    std::deque<std::unique_ptr<TFFSubtitle>> m_items;
-};
-
-enum class TSeekMode
-{
-    smAtOrAfter, // the first picture at or after the time
-    smBefore     // the last picture before the time (a step back)
-};
-
-class TFFPushSource
+// The source is the log target of its own contexts: the library's error
+// lines about its file, decoders and filters give the reasons it shows.
+class TFFPushSource : private LogTarget
 {
 public:
     // Called with the picture bytes, width and height as each picture is
@@ -116,11 +64,14 @@ public:
     using BufferCallback = std::function<void(TFFPushSource*, uint8_t*, int, int)>;
     // Called with the audio bytes and their count as each block is taken out.
     using AudioBufferCallback = std::function<void(TFFPushSource*, const uint8_t*, int)>;
-    // Called on the streaming thread when it stops on an error.
+    // Called on the streaming thread when it stops on an error, and on the
+    // thread that met it for a script's error (the source goes on).
     using ErrorCallback = std::function<void(TFFPushSource*, const QString&)>;
 
-    // Pictures and audio blocks queued ahead per kind.
+    // Pictures queued ahead.
     static constexpr int kQueueDepth = 30;
+    // Sound queued ahead, microseconds.
+    static constexpr int64_t kAudioQueueUs = 3000000;
     // Pictures queued ahead are also limited to this many bytes (30 pictures
     // of 1080p would be 250 MB).
     static constexpr int64_t kVideoQueueBytes = 128ll << 20;
@@ -151,6 +102,10 @@ public:
     // description that builds is given.
     void SetVideoFilters(const QString& description);
     QString VideoFilters() const;
+    // Whether pictures are deinterlaced first, as a job with the
+    // Deinterlace option converts them (either field order). Rebuilds the
+    // graph as SetVideoFilters does.
+    void SetDeinterlace(bool deinterlace);
     // Why the graph of the current description did not build; empty when it did.
     QString GraphError() const;
 
@@ -162,6 +117,10 @@ public:
     int VideoIndex() const { return m_videoIndex; }
     int AudioIndex() const { return m_audioIndex; }
     int SubtitleIndex() const { return m_subtitleIndex; }
+    // What a user picks a sound track by: "2: aac, stereo, 48000 Hz, eng".
+    QString AudioStreamText(int index) const;
+    // The average picture rate (pictures a second); 0 when unknown.
+    double FrameRate() const { return m_frameRate; }
     void SetVideoIndex(int index);
     void SetAudioIndex(int index);
     void SetSubtitleIndex(int index);
@@ -184,7 +143,8 @@ public:
 
     // Takes the oldest queued picture (in BGRA, subtitles drawn, OnBuffer
     // called), or nothing when none is ready. Peek looks without taking: a
-    // peeked picture has its times and size, not yet its pixels.
+    // peeked picture has its times and size, not yet its pixels. A picture
+    // taken after the next one was queued stops where that one starts.
     TFFSamplePtr TakeVideo();
     TFFSamplePtr PeekVideo() const;
     // The newest picture whose time has come by nowUs, taken as TakeVideo
@@ -196,7 +156,12 @@ public:
     TFFSamplePtr PeekAudio() const;
     TFFSamplePtr WaitAudio(int timeoutMs);
     int QueuedVideo() const;
+    // The start of the oldest queued picture; -1 when none is queued.
+    int64_t NextVideoUs() const;
     int QueuedAudio() const;
+    int64_t QueuedAudioUs() const; // the length of the queued sound
+    // Packets read from the source since Load.
+    int64_t PacketsRead() const { return m_packetsRead.load(); }
     // True when the thread read the whole source (every pass) and both
     // queues are empty, or when it stopped on an error.
     bool EndOfStream() const;
@@ -204,6 +169,15 @@ public:
     QString ErrorText() const;
 
 private:
+    // LogTarget
+    int LogLevelNow() const override { return AV_LOG_ERROR; }
+    int LogJobId() const override { return m_logJob; }
+    void DeliverLogLine(int level, const QString& text) override;
+    // the library's last error line, taken (empty when none came)
+    QString TakeLibraryError();
+    // message, with the library's reason when it gave one
+    QString WithReason(const QString& message);
+
     struct Decoder
     {
         int stream = -1; // index in the format context
@@ -211,21 +185,33 @@ private:
         int64_t frameDurationUs = 40000; // for pictures that carry no duration
     };
     void Open(const QString& name);
+    // m_streamLock, with the streaming thread's read interrupted meanwhile
+    std::unique_lock<std::mutex> LockStream();
+    static int InterruptCallback(void* opaque);
+    void UpdateInterrupt(); // m_interruptLock held
+    void ResumeAfterInterrupt();
     void OpenDecoder(AVMediaType type);
     void CloseDecoder(AVMediaType type);
-    static av::CodecContextPtr NewDecoderContext(const AVStream* st); // opened, or empty
+    static av::CodecContextPtr NewDecoderContext(const AVStream* st, int logJob); // opened, or empty
     void BuildGraphLocked(); // streaming lock held
+    // queued pictures dropped, the graph built again; raises as BuildGraphLocked
+    void RebuildGraphLocked();
     void LogSynthError(const QString& text); // streaming lock held
     void Run();
     void RunPass();
     void PerformSeek(int64_t targetUs, TSeekMode mode);
     void SeekFile(int64_t fileUs);
+    void SeekFileAt(int64_t fileUs); // SeekFile's work
     void RetrySeek(int64_t fileUs);
     int64_t NextBackoff();
     void ResetDecoding();
     void EndOfFile();
     void DecodeVideo(const AVPacket* pkt);
+    bool VideoHeldBack() const; // queue lock held
+    void DrainVideoDecoder();
     void FilterPicture(AVFrame* frame);
+    void SendToFilters(AVFrame* frame);
+    void SendHeld(); // the picture kept back while dropping, if any
     void FeedFromSynth();
     void FlushFilters();
     void PullPictures();
@@ -240,11 +226,16 @@ private:
     bool ToBgra(TFFSample& sample); // convert lock held
     void PushAudio(TFFSamplePtr sample);
     bool Throttled() const; // queue lock held
+    void ClearAudioQueue(); // queue lock held
     int64_t ToUs(int64_t ts, AVRational tb) const;
     int64_t StreamStartUs(int stream) const; // file time of a stream's first packet
     int64_t LoopOffsetUs() const { return int64_t(m_loopIndex.load()) * m_fileDurationUs; }
     AVStream* Stream(AVMediaType type) const;
     void Fail(const QString& message);
+
+    int m_logJob = 0;
+    std::mutex m_logLock;
+    QString m_libraryError; // guarded by m_logLock
 
     // Set before Load, read by the thread.
     bool m_disableAudio = false;
@@ -260,12 +251,14 @@ private:
     std::vector<int> m_videoStreams, m_audioStreams, m_subtitleStreams;
     int64_t m_fileDurationUs = 0;
     int64_t m_startTimeUs = 0; // the container's start time
+    double m_frameRate = 0;
 
     // Guarded by m_streamLock (and touched by the thread while it holds it).
     mutable std::mutex m_streamLock;
     int m_videoIndex = -1, m_audioIndex = -1, m_subtitleIndex = -1;
     std::unique_ptr<Decoder> m_video, m_audio, m_subtitle;
     QString m_filters;
+    bool m_deinterlace = false;
     QString m_graphError;
     // the filters up to the last "synth" element, and their scripts; the
     // graph below then takes the scripts' pictures
@@ -281,6 +274,13 @@ private:
     // closes or a filter change waits for the streaming lock
     std::atomic<bool> m_closing{false};
     std::atomic<int> m_filterChangesWaiting{0};
+    // set while the read in progress should give way
+    std::atomic<bool> m_interrupt{false};
+    std::mutex m_interruptLock; // orders the setting and clearing of m_interrupt
+    int m_lockWaiters = 0;      // guarded by m_interruptLock
+    bool m_seekWaiting = false; // guarded by m_interruptLock
+    std::atomic<bool> m_seeking{false}; // the thread seeks: only closing stops it
+    bool m_resumePending = false;       // thread: a read was interrupted
     // Guarded by m_convertLock.
     std::mutex m_convertLock;
     av::SwsPtr m_toBgra;
@@ -297,12 +297,17 @@ private:
     // worker-only state of the packet being handled
     av::PacketPtr m_packet;
     av::FramePtr m_decoded, m_filtered, m_lastDropped;
+    av::FramePtr m_held; // the last picture passed over before the filters while dropping
     int64_t m_videoClockUs = 0, m_audioClockUs = 0;
+    int m_videoPending = 0;     // packets sent since the decoder last gave a picture
+    bool m_videoWaitKey = false; // after a drain, decoding starts again at a keyframe
     int64_t m_lastVideoEndUs = 0; // end of the last picture of this pass (file time)
     // the seek being carried out: drop pictures and audio before the target
     bool m_dropping = false;
     TSeekMode m_dropMode = TSeekMode::smAtOrAfter;
     int64_t m_targetUs = 0;          // whole playing time
+    int64_t m_audioTargetUs = 0;     // sound before it is dropped
+    int64_t m_lastQueuedVideoUs = 0; // start of the last picture queued
     int64_t m_seekFileUs = 0;        // where the file was sought to (file time)
     int64_t m_seekBackoffUs = 0;
     bool m_firstAfterSeek = false;
@@ -310,6 +315,7 @@ private:
     int64_t m_lastDroppedUs = 0;
     int64_t m_lastDecodedUs = -1; // the last picture decoded while dropping
     std::atomic<int> m_loopIndex{0};
+    std::atomic<int64_t> m_packetsRead{0};
 
     // Guarded by m_queueLock.
     mutable std::mutex m_queueLock;
@@ -317,6 +323,7 @@ private:
     std::condition_variable m_queued;    // consumers wait on it
     std::deque<TFFSamplePtr> m_videoQueue, m_audioQueue;
     int64_t m_videoQueueBytes = 0;
+    int64_t m_audioQueueUs = 0;
     TSubtitleQueue m_subtitles;
     bool m_endOfStream = false;
     uint64_t m_seekGeneration = 0; // raised by each Seek

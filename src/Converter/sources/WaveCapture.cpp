@@ -15,6 +15,13 @@ constexpr unsigned kDeviceBufferUs = 2000000;
 constexpr int kPollMs = 10;
 constexpr int kDeviceFailure = -5;
 constexpr int kIoBufferSize = 65536;
+// Sound lost shorter than this is jitter of the clocks, not a gap.
+constexpr int64_t kLossThresholdUs = 20000;
+// A device that reports no overrun but runs behind the clock by more than
+// its buffer can hold lost the difference all the same.
+constexpr int64_t kLagMarginUs = 500000;
+// The longest silence packet handed over at once.
+constexpr int64_t kSilenceChunkUs = 100000;
 
 // The devices recording in this process: a second capture of one of them is refused.
 std::mutex g_devicesLock;
@@ -81,12 +88,61 @@ int TWaveCapture::ReadHeader(int sampleRate, int channels)
     // the hardware lacks them
     err = snd_pcm_set_params(m_pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, unsigned(channels),
                              unsigned(sampleRate), 1, kDeviceBufferUs);
-    if (err >= 0) err = snd_pcm_start(m_pcm);
     if (err < 0) {
         const int result = DeviceError(err);
         ReadClose();
         return result;
     }
+    return 0;
+}
+
+int64_t TWaveCapture::Now() const
+{
+    return m_clock ? m_clock() : av_gettime();
+}
+
+int TWaveCapture::Start()
+{
+    const int err = snd_pcm_start(m_pcm);
+    if (err < 0) return err;
+    m_started = true;
+    m_originUs = m_lastSoundUs = Now();
+    m_framesHandedOver = 0;
+    m_silentFrames = 0;
+    return 0;
+}
+
+// The sound the capture clock is behind the wall clock by is lost: it is
+// logged and handed over as silence before what comes next.
+void TWaveCapture::AccountForLoss()
+{
+    const int64_t heldUs = WaveCaptureDurationUs((m_framesHandedOver + m_silentFrames) * BlockAlign(), m_sampleRate,
+                                                 m_channels);
+    const int64_t lostUs = Now() - m_originUs - heldUs;
+    if (lostUs < kLossThresholdUs) return;
+    m_silentFrames += lostUs * m_sampleRate / 1000000;
+    m_log(QStringLiteral("wave capture overrun on \"%1\": %2 s of sound were lost and are kept as silence")
+              .arg(m_device)
+              .arg(double(lostUs) / 1e6, 0, 'f', 3));
+}
+
+void TWaveCapture::Stamp(AVPacket* pkt, int64_t frames)
+{
+    pkt->stream_index = 0;
+    pkt->pts = pkt->dts =
+        m_originUs + WaveCaptureDurationUs(m_framesHandedOver * BlockAlign(), m_sampleRate, m_channels);
+    pkt->duration = WaveCaptureDurationUs(frames * BlockAlign(), m_sampleRate, m_channels);
+    m_framesHandedOver += frames;
+}
+
+int TWaveCapture::Silence(AVPacket* pkt)
+{
+    const int64_t frames = std::min<int64_t>(m_silentFrames, kSilenceChunkUs * m_sampleRate / 1000000 + 1);
+    const int ret = av_new_packet(pkt, int(frames) * BlockAlign());
+    if (ret < 0) return ret;
+    std::memset(pkt->data, 0, size_t(pkt->size));
+    m_silentFrames -= frames;
+    Stamp(pkt, frames);
     return 0;
 }
 
@@ -99,17 +155,34 @@ bool TWaveCapture::Recover(int alsaError)
     return state == SND_PCM_STATE_RUNNING || snd_pcm_start(m_pcm) >= 0;
 }
 
+int TWaveCapture::Silent()
+{
+    m_failure = QStringLiteral("the capture device \"%1\" delivered no sound for %2 seconds")
+                    .arg(m_device)
+                    .arg(kSilenceLimitUs / 1000000);
+    m_log(QStringLiteral("wave capture error:%1").arg(m_failure));
+    return kDeviceFailure;
+}
+
 int TWaveCapture::ReadPacket(AVPacket* pkt)
 {
     if (!m_pcm) return AVERROR_EOF;
+    if (!m_started) {
+        const int err = Start();
+        if (err < 0) return DeviceError(err);
+    }
+    if (m_silentFrames > 0) return Silence(pkt);
     for (;;) {
         if (m_stop && m_stop()) return AVERROR_EXIT;
         snd_pcm_sframes_t avail = snd_pcm_avail(m_pcm);
         if (avail < 0) {
             if (!Recover(int(avail))) return DeviceError(int(avail));
+            AccountForLoss();
+            if (m_silentFrames > 0) return Silence(pkt);
             continue;
         }
         if (avail == 0) {
+            if (Now() - m_lastSoundUs >= kSilenceLimitUs) return Silent();
             const int waited = snd_pcm_wait(m_pcm, kPollMs);
             if (waited < 0 && !Recover(waited)) return DeviceError(waited);
             continue;
@@ -122,16 +195,30 @@ int TWaveCapture::ReadPacket(AVPacket* pkt)
         if (got <= 0) {
             av_packet_unref(pkt);
             if (got < 0 && !Recover(int(got))) return DeviceError(int(got));
+            if (got < 0) AccountForLoss();
+            if (m_silentFrames > 0) return Silence(pkt);
+            if (Now() - m_lastSoundUs >= kSilenceLimitUs) return Silent();
             continue;
         }
-        const int bytes = int(got) * blockAlign;
-        av_shrink_packet(pkt, bytes);
-        const int64_t durationUs = WaveCaptureDurationUs(bytes, m_sampleRate, m_channels);
-        pkt->stream_index = 0;
-        pkt->pts = pkt->dts = av_gettime() - durationUs;
-        pkt->duration = durationUs;
+        av_shrink_packet(pkt, int(got) * blockAlign);
+        Stamp(pkt, got);
+        m_lastSoundUs = Now();
+        // a device that lost sound without an overrun is behind by more
+        // than its buffer holds
+        const int64_t behindUs = m_lastSoundUs - m_originUs -
+                                 WaveCaptureDurationUs(m_framesHandedOver * blockAlign, m_sampleRate, m_channels);
+        if (behindUs > int64_t(kDeviceBufferUs) + kLagMarginUs) AccountForLoss();
         return 0;
     }
+}
+
+void TWaveCapture::Rewind()
+{
+    if (!m_pcm || !m_started) return;
+    snd_pcm_drop(m_pcm);
+    snd_pcm_prepare(m_pcm); // a failure shows at the next start
+    m_started = false;
+    m_silentFrames = 0;
 }
 
 int TWaveCapture::ReadClose()
@@ -146,6 +233,7 @@ int TWaveCapture::ReadClose()
         g_devices.remove(m_device);
         m_claimed = false;
     }
+    m_started = false;
     return 0;
 }
 
@@ -173,9 +261,22 @@ TWaveCaptureInput::~TWaveCaptureInput()
     }
 }
 
+void TWaveCaptureInput::OutputsReady()
+{
+    m_ready = true;
+    m_capture->Rewind();
+    av_packet_unref(m_pending.get());
+    m_offset = 0;
+    if (m_io) m_io->buf_ptr = m_io->buf_end; // the silence read ahead goes
+}
+
 int TWaveCaptureInput::Read(void* opaque, uint8_t* buffer, int size)
 {
     auto* self = static_cast<TWaveCaptureInput*>(opaque);
+    if (!self->m_ready) {
+        std::memset(buffer, 0, size_t(size));
+        return size;
+    }
     AVPacket* pending = self->m_pending.get();
     if (self->m_offset >= pending->size) {
         av_packet_unref(pending);

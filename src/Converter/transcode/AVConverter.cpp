@@ -46,7 +46,11 @@ void TAVConverter::Start()
 {
     if (m_started.exchange(true))
         return; // one job per converter
-    m_worker = std::thread([this] { Execute(); });
+    // the thread names itself: it may run before m_worker holds it
+    m_worker = std::thread([this] {
+        m_workerId = std::this_thread::get_id();
+        Execute();
+    });
 }
 
 void TAVConverter::SetResumeOutput(bool resume)
@@ -374,6 +378,7 @@ void TAVConverter::Run()
     } catch (const std::exception& e) {
         // the job never started: close what was opened and tell the owner,
         // so a task does not wait for a job that will never progress
+        m_engine->RemoveEmptyOutputs();
         m_engine->CloseFiles();
         m_engine->ReleaseDefaults();
         if (m_stopEarly) {
@@ -427,10 +432,12 @@ void TAVConverter::ResolveFormats()
     const QString& out = m_options->m_outputFormat;
     if (in.isEmpty() && out.isEmpty())
         return;
-    m_engine->forcedInput = in.isEmpty() ? nullptr : av_find_input_format(in.toUtf8().constData());
+    // "wavcap" is the capture, which OpenInput attaches itself
+    const bool capture = in == QLatin1String("wavcap");
+    m_engine->forcedInput = in.isEmpty() || capture ? nullptr : av_find_input_format(in.toUtf8().constData());
     m_engine->forcedOutput =
         out.isEmpty() ? nullptr : av_guess_format(out.toUtf8().constData(), nullptr, nullptr);
-    if (!m_engine->forcedInput && !m_engine->forcedOutput)
+    if (!m_engine->forcedInput && !m_engine->forcedOutput && !capture)
         throw EEngineError(
             QStringLiteral("Unknown input %1 or Output format %2").arg(in, out).toStdString());
 }
@@ -459,7 +466,7 @@ void TAVConverter::Cleanup()
 int64_t TAVConverter::GetInputSize(int index) const
 {
     // the inputs belong to the worker: other threads get the last figure it published
-    if (std::this_thread::get_id() != m_worker.get_id())
+    if (std::this_thread::get_id() != m_workerId.load())
         return index == 0 ? int64_t(m_inputSize) : 0;
     if (index < 0 || index >= int(m_engine->inputs.size()) || !m_engine->inputs[index].ctx)
         return 0;

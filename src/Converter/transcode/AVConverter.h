@@ -204,6 +204,7 @@ private:
     std::atomic<bool> m_stopEarly{false};
     std::atomic<bool> m_pauseEarly{false}; // a pause asked before transcoding began
     std::thread m_worker;
+    std::atomic<std::thread::id> m_workerId{}; // set by the worker itself
 
     mutable std::mutex m_textLock; // guards m_errorText, m_lastLogLine, m_repeated*
     QString m_errorText;

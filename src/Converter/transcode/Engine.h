@@ -30,6 +30,11 @@ struct TAVStreamMap
 struct InputResource
 {
     virtual ~InputResource() = default;
+    // Why reading failed, in the source's own words (a capture device that
+    // fell silent); empty to use the library's error text.
+    virtual QString FailureText() const { return {}; }
+    // Called once the outputs are open and their headers written.
+    virtual void OutputsReady() {}
 };
 
 struct InputEntry
@@ -64,6 +69,8 @@ struct OutputEntry
 {
     av::OutputContextPtr ctx;
     std::vector<OutputStreamSetup> streams;  // in stream index order
+    QString createdFile;                     // the file this job created (it did not exist before)
+    int64_t packetsWritten = 0;              // media handed to the muxer
 };
 
 struct JobParams
@@ -111,6 +118,9 @@ struct ConverterEngine
 
     void ReleaseDefaults();
     void CloseFiles();
+    // A failed job removes the outputs it created without writing media into
+    // them (an empty file or a bare header); an output with media stays.
+    void RemoveEmptyOutputs();
 };
 
 // Copies each remembered option that the source knows with all bits of mask

@@ -5,6 +5,8 @@
 #include "options/LegacyOptions.h"
 #include "options/Messages.h"
 
+#include <QFile>
+
 namespace korvane {
 
 ConverterEngine::ConverterEngine(TAVConverter* owner_) : owner(owner_)
@@ -38,6 +40,18 @@ void ConverterEngine::ReleaseDefaults()
     defaultFormat = nullptr;
     defaultScalerOwner.reset();
     defaultScaler = nullptr;
+}
+
+void ConverterEngine::RemoveEmptyOutputs()
+{
+    for (OutputEntry& out : outputs) {
+        if (out.createdFile.isEmpty() || out.packetsWritten > 0 || !out.ctx)
+            continue;
+        if (!(out.ctx->oformat->flags & AVFMT_NOFILE))
+            avio_closep(&out.ctx->pb);
+        QFile::remove(out.createdFile);
+        out.createdFile.clear();
+    }
 }
 
 void ConverterEngine::CloseFiles()

@@ -37,6 +37,7 @@ void Transcoder::Run()
         m_c.CallOnMainThread([this] { m_c.DoError(); });
         // a half-written output is closed so what was written stays readable
         WriteTrailers();
+        m_e.RemoveEmptyOutputs();
     }
 }
 
@@ -171,9 +172,11 @@ void Transcoder::Loop()
             if (failure < 0) {
                 // the input could not be read to its end: what was read is
                 // finished and written, and the job ends as failed
+                const InputResource* source = m_e.inputs[fileIndex].resource.get();
+                const QString reason = source ? source->FailureText() : QString();
                 m_readError = QStringLiteral("Error reading input #%1: %2")
                                   .arg(fileIndex)
-                                  .arg(QString::fromStdString(av::ErrorText(failure)));
+                                  .arg(reason.isEmpty() ? QString::fromStdString(av::ErrorText(failure)) : reason);
                 m_c.DoLog(AV_LOG_ERROR, m_readError);
                 break;
             }

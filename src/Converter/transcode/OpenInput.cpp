@@ -12,11 +12,35 @@ namespace korvane {
 
 namespace {
 
+// A demuxer's own option of that name: a raw format's sample_rate, ch_layout...
+bool DemuxerTakes(const AVInputFormat* format, const char* name)
+{
+    return format && format->priv_class &&
+           av_opt_find(const_cast<const AVClass**>(&format->priv_class), name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
+}
+
+// The sound of a headerless input is read at the rate and with the channels
+// the options name, but only when the user named the input's format: a raw
+// format read by its extension (GSM, G.722, ...) keeps its demuxer's own
+// rate, which an output rate from a profile would otherwise replace.
+void FillRawAudioOptions(const TAVConvertOptions& o, const AVInputFormat* forced, AVDictionary** dict)
+{
+    const TAudioOptions* audio = o.AudioOptions();
+    if (audio->m_audioSampleRate > 0 && DemuxerTakes(forced, "sample_rate"))
+        av_dict_set_int(dict, "sample_rate", audio->m_audioSampleRate, 0);
+    if (audio->m_audioChannels > 0 && DemuxerTakes(forced, "ch_layout")) {
+        AVChannelLayout layout{};
+        av_channel_layout_default(&layout, audio->m_audioChannels);
+        char text[64] = {};
+        if (av_channel_layout_describe(&layout, text, sizeof text) >= 0)
+            av_dict_set(dict, "ch_layout", text, 0);
+        av_channel_layout_uninit(&layout);
+    }
+}
+
 void FillDemuxerOptions(const TAVConvertOptions& o, const JobParams& job, AVDictionary** dict)
 {
-    // the parameters a raw or capture demuxer needs; other demuxers leave them unused
-    av_dict_set(dict, "sample_rate", "44100", 0);
-    av_dict_set(dict, "ch_layout", "mono", 0);
+    // the parameters a raw video or grabbing demuxer needs; other demuxers leave them unused
     const TRational* rate = o.VideoOptions()->FrameRate();
     if (rate->num() > 0 && rate->den() > 0)
         av_dict_set(dict, "framerate", QStringLiteral("%1/%2").arg(rate->num()).arg(rate->den()).toUtf8(), 0);
@@ -114,10 +138,20 @@ struct StreamResource : InputResource
 struct WaveCaptureResource : InputResource
 {
     std::unique_ptr<TWaveCaptureInput> input;
+    QString FailureText() const override { return input->Capture().FailureText(); }
+    void OutputsReady() override { input->OutputsReady(); }
 };
 
-// "wavcap:[DEVICE]": the capture is started and read as raw 16-bit PCM with
-// the audio options' rate and channel count (44100 Hz mono when unset).
+// A capture: a "wavcap:[DEVICE]" source, or any name (the device; empty for
+// the default one) with the input format "wavcap".
+bool IsCapture(const TAVConvertOptions& o, const QString& fileName)
+{
+    return IsWaveCaptureSource(fileName) || o.m_inputFormat == QLatin1String("wavcap");
+}
+
+// The capture is set up and read as raw 16-bit PCM with the audio options'
+// rate and channel count (44100 Hz mono when unset); the device starts at
+// the first read, once the outputs are ready.
 const AVInputFormat* AttachCapture(TAVConverter& c, const QString& fileName, AVFormatContext* raw,
                                    AVDictionary** options, InputEntry& entry)
 {
@@ -126,8 +160,9 @@ const AVInputFormat* AttachCapture(TAVConverter& c, const QString& fileName, AVF
     const int channels = audio->m_audioChannels != 0 ? audio->m_audioChannels : 1;
     auto resource = std::make_unique<WaveCaptureResource>();
     int error = 0;
-    resource->input = AttachWaveCapture(fileName, raw, rate, channels, [&c] { return c.StopRequested(); }, options,
-                                        &error);
+    const QString source = IsWaveCaptureSource(fileName) ? fileName : QStringLiteral("wavcap:") + fileName;
+    resource->input =
+        AttachWaveCapture(source, raw, rate, channels, [&c] { return c.StopRequested(); }, options, &error);
     if (!resource->input) {
         avformat_free_context(raw);
         throw EEngineError(QStringLiteral("Could not open file:%1!").arg(error).toStdString());
@@ -159,6 +194,7 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
         throw;
     }
     raw->flags |= AVFMT_FLAG_NONBLOCK;
+    FillRawAudioOptions(o, e.forcedInput, &options.p);
     AddPrivateOptions(e, e.forcedInput ? &e.forcedInput->priv_class : nullptr, &options.p);
 
     InputEntry entry;
@@ -178,9 +214,10 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
         av_dict_set(&options.p, "analyzeduration", "20000000", 0);
         entry.resource = std::move(resource);
     }
-    if (IsWaveCaptureSource(fileName))
+    const bool capture = IsCapture(o, fileName);
+    if (capture)
         format = AttachCapture(c, fileName, raw, &options.p, entry);
-    const bool ownSource = IsStreamSource(fileName) || IsWaveCaptureSource(fileName);
+    const bool ownSource = IsStreamSource(fileName) || capture;
     // the open frees the context itself when it fails
     const int ret = avformat_open_input(&raw, (ownSource ? fileName.toUtf8() : LibraryUrl(fileName)).constData(), format, &options.p);
     if (ret < 0)
@@ -189,7 +226,9 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
     AVFormatContext* ctx = raw;
     if (o.ProgramId != 0)
         SelectProgram(ctx, o.ProgramId);
-    const int info = avformat_find_stream_info(ctx, nullptr);
+    // a capture's header says all there is to know: reading ahead would
+    // start the device before the outputs are ready
+    const int info = capture ? 0 : avformat_find_stream_info(ctx, nullptr);
     if (info < 0)
         throw EEngineError(QStringLiteral("Could not find codec parameters:%1!").arg(info).toStdString());
     if (ctx->nb_streams > unsigned(TAVConverter::kMaxStreamsPerFile))

@@ -402,6 +402,10 @@ void NewVideoStream(TAVConverter& c, ConverterEngine& e, OutputEntry& out, const
         CopyContextOptions(codec, def, e.optionNames, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
         if (ns.setup.encoder->supported_framerates && !v->m_forceFPS)
             rate = ns.setup.encoder->supported_framerates[av_find_nearest_q_idx(rate, ns.setup.encoder->supported_framerates)];
+        // MPEG-4 Part 2 writes the time base in 16 bits: an odd rate (78125/417)
+        // becomes the nearest one that fits
+        if (codec->codec_id == AV_CODEC_ID_MPEG4)
+            av_reduce(&rate.num, &rate.den, rate.num, rate.den, 65535);
         codec->time_base = av_inv_q(rate);
         codec->framerate = rate;
         codec->width = e.job.frameWidth;
@@ -596,8 +600,12 @@ void OpenOutput(TAVConverter& c, ConverterEngine& e, int index)
         const QString folder = QFileInfo(fileName).path();
         if (!folder.isEmpty())
             QDir().mkpath(folder);
-        if (avio_open2(&oc->pb, LibraryUrl(QString::fromUtf8(target)).constData(), AVIO_FLAG_WRITE, &oc->interrupt_callback, nullptr) < 0)
+        const QString path = QString::fromUtf8(target);
+        const bool existed = QFileInfo::exists(path);
+        if (avio_open2(&oc->pb, LibraryUrl(path).constData(), AVIO_FLAG_WRITE, &oc->interrupt_callback, nullptr) < 0)
             throw EEngineError("Could not open file");
+        if (!existed && QFileInfo(path).isFile())
+            e.outputs[index].createdFile = path;
     }
     oc->max_delay = int(std::lround(o.MuxerOptions()->m_muxMaxDelay * 1000000.0));
     oc->flags |= AVFMT_FLAG_NONBLOCK;

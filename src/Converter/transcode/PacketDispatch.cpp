@@ -262,6 +262,7 @@ void Transcoder::Mux(TAVOutputStream& ost, AVPacket* pkt)
         av_packet_unref(pkt);
         throw EEngineError("av_interleaved_write_frame() ");
     }
+    ++m_e.outputs[ost.file].packetsWritten;
 }
 
 void Transcoder::DrainEncoder(TAVOutputStream& ost, bool flush)

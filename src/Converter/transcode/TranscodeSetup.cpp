@@ -39,6 +39,10 @@ void Transcoder::Setup()
         TAVInputStream& ist = m_ist[ost.source];
         av_dict_copy(&ost.stream->metadata, ist.stream->metadata, AV_DICT_DONT_OVERWRITE);
         ost.stream->disposition = ist.stream->disposition;
+        // a cover picture encoded again is a video stream of the output: as
+        // an attached picture, muxers would want it in an image codec
+        if (!ost.setup->streamCopy)
+            ost.stream->disposition &= ~AV_DISPOSITION_ATTACHED_PIC;
         if (ost.setup->streamCopy)
             PrepareStreamCopy(ost, ist);
         else
@@ -52,6 +56,9 @@ void Transcoder::Setup()
             for (size_t o = 0; o < m_e.outputs.size(); ++o)
                 CopyChapters(int(i), int(o));
     WriteHeaders();
+    for (InputEntry& in : m_e.inputs)
+        if (in.resource)
+            in.resource->OutputsReady();
     m_c.SetStartTime(av_gettime());
 }
 

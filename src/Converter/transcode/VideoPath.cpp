@@ -78,6 +78,10 @@ int Transcoder::ConfigureFilters(TAVInputStream& ist, TAVOutputStream& ost)
     QString stored = m_o.FilterOptions()->m_videoFilters;
     FilterInput userInput{enc->width, enc->height, int(enc->pix_fmt)};
     PictureFormat source{inWidth, inHeight, inFormat, tb, sar};
+    // the pictures come in the job's time: the source's first picture moved by the input's offset
+    const InputEntry& input = m_e.inputs[ist.file];
+    source.startSeconds =
+        StreamStartSeconds(input.ctx.get(), ist.stream) + double(input.tsOffsetUs) / AV_TIME_BASE;
     ost.synth.reset();
     if (const SynthSplit split = SplitAtSynth(stored); split.HasSynth()) {
         // the filters up to the last script run in graphs of their own; this

@@ -1,4 +1,4 @@
-// Bitmap subtitles drawn onto preview pictures.
+// The preview's bitmap subtitles: decoding, and drawing them onto pictures.
 #include "preview/PushSource.h"
 
 #include <algorithm>
@@ -37,11 +37,23 @@ void BlendSubtitleRect(uint8_t* picture, int width, int height, const AVSubtitle
     }
 }
 
+void TSubtitleQueue::Push(std::unique_ptr<TFFSubtitle> sub)
+{
+    const int64_t begin = sub->BeginUs();
+    for (auto& item : m_items)
+        if (item->BeginUs() <= begin)
+            item->endCapUs = std::min(item->endCapUs, begin);
+    if (sub->sub.num_rects > 0)
+        m_items.push_back(std::move(sub));
+}
+
 void TSubtitleQueue::Apply(TFFSample& picture)
 {
     while (!m_items.empty()) {
         const TFFSubtitle& sub = *m_items.front();
-        if (sub.EndUs() < picture.startUs) {
+        // a subtitle's own end is its last shown moment; one ended by a
+        // later event is gone when that event begins
+        if (sub.EndUs() < picture.startUs || sub.endCapUs <= picture.startUs) {
             m_items.pop_front(); // over before this picture: never shown again
             continue;
         }
@@ -51,6 +63,24 @@ void TSubtitleQueue::Apply(TFFSample& picture)
         }
         break; // drawn, or still to come
     }
+}
+
+void TFFPushSource::DecodeSubtitle(const AVPacket* pkt)
+{
+    auto sub = std::make_unique<TFFSubtitle>();
+    int got = 0;
+    if (avcodec_decode_subtitle2(m_subtitle->ctx.get(), &sub->sub, &got, const_cast<AVPacket*>(pkt)) < 0 || !got)
+        return;
+    // text subtitles are not drawn here; bitmap events without rectangles
+    // end the subtitle shown before them
+    if (sub->sub.format != 0)
+        return;
+    const AVRational tb = Stream(AVMEDIA_TYPE_SUBTITLE)->time_base;
+    const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+    sub->timeUs = (ts != AV_NOPTS_VALUE ? ToUs(ts, tb) : m_videoClockUs) + LoopOffsetUs();
+    std::lock_guard<std::mutex> queue(m_queueLock);
+    if (m_seekGeneration == m_doneGeneration)
+        m_subtitles.Push(std::move(sub));
 }
 
 } // namespace korvane
