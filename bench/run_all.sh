@@ -24,5 +24,7 @@ out="$here/RESULTS.md"
   bash "$here/synth.sh"
 } | tee "$out.tmp"
 mv "$out.tmp" "$out"
+# the resume section (before the preview's)
+bash "$here/resume.sh" >/dev/null || echo "resume benchmark failed" >&2
 # the preview's own section (it keeps what is above it)
 bash "$here/preview.sh" >/dev/null || echo "preview benchmark failed" >&2

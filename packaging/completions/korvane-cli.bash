@@ -78,7 +78,7 @@ _korvane_cli()
     case $command in
         convert)
             options="-p --profile -o --output -j --jobs -r --recursive --set --option --format --start --end
-                --filter --title --chapters --angle --overwrite -q --quiet --json --log"
+                --filter --title --chapters --angle --overwrite --resume -q --quiet --json --log"
             ;;
         watch)
             options="-p --profile -o --output -j --jobs -r --recursive --category --once --stable --set --option

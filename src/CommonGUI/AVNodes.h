@@ -144,6 +144,14 @@ public:
     virtual void Pause();
     virtual void Resume();
     virtual void Stop();
+    // A stopped or failed task whose output an unfinished run of it left
+    // (same source, same settings), which ResumeTask carries on
+    // (AVTaskResume.cpp). Start still begins anew.
+    bool CanResumeTask() const;
+    void ResumeTask();
+    // Seconds of the earlier runs that the current run carries on; Used
+    // Time shows them with the current run's.
+    int64_t EarlierUsedTime() const { return m_earlierUsedS; }
 
     // Deletes the history row, the files asked for, and the task itself
     // (at once when its node is shown, else with its node's list). Throws
@@ -220,6 +228,8 @@ private:
     bool m_isConverted = false;
     TNodeObject* m_category = nullptr;
     bool m_runFailed = false; // the current run ended with an error
+    bool m_resumeNext = false; // the next Start carries on the output
+    int64_t m_earlierUsedS = 0;
     bool m_runFactsStored = false; // this run's duration and source size are in the row
     void StoreRunFacts();
 

@@ -218,6 +218,9 @@ void TAVTask::Start()
     m_converter->SetInputFiles({input});
     m_converter->SetOutputFiles({m_settings->TargetFile()});
     m_converter->SetConvertOptions(m_settings->ConvertOptions());
+    m_converter->SetResumeOutput(m_resumeNext);
+    if (!std::exchange(m_resumeNext, false))
+        m_earlierUsedS = 0;
     InvalidateRow();
     m_converter->Start();
 }

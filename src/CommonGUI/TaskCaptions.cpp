@@ -115,7 +115,7 @@ QString TConvertingTask::GetCaption(int column)
             return {};
         return TimeText(c->GetRemainingTime());
     case 9:
-        return TimeText(c ? c->GetElapsedTime() : 0);
+        return TimeText(EarlierUsedTime() + (c ? c->GetElapsedTime() : 0));
     default:
         return {};
     }

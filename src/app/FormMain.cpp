@@ -204,6 +204,8 @@ void TFormMain::BuildActions()
     actStartTask = new QAction(StatusIcon(TStatusPicture::Running), QStringLiteral("Start Task"), this);
     actPauseTask = new QAction(StatusIcon(TStatusPicture::Paused), QStringLiteral("Pause Task"), this);
     actStopTask = new QAction(StatusIcon(TStatusPicture::Stopped), QStringLiteral("Stop Task"), this);
+    actResumeTask = new QAction(s->standardIcon(QStyle::SP_MediaSeekForward), QStringLiteral("Resume Task"), this);
+    actResumeTask->setToolTip(QStringLiteral("Carry on a stopped task's output where it stopped"));
     actExit = new QAction(QStringLiteral("Exit"), this);
     actExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     // the toolbar's tooltips name the keys
@@ -244,6 +246,7 @@ void TFormMain::BuildMenus()
     file->addAction(actStartTask);
     file->addAction(actPauseTask);
     file->addAction(actStopTask);
+    file->addAction(actResumeTask);
     file->addSeparator();
     file->addAction(actExit);
     QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
@@ -264,6 +267,7 @@ void TFormMain::BuildMenus()
     bar->addAction(actStartTask);
     bar->addAction(actPauseTask);
     bar->addAction(actStopTask);
+    bar->addAction(actResumeTask);
     bar->addSeparator();
     bar->addAction(actHomepage);
 }
@@ -274,6 +278,7 @@ void TFormMain::WireActions()
     connect(actStartTask, &QAction::triggered, this, &TFormMain::StartTask);
     connect(actPauseTask, &QAction::triggered, this, &TFormMain::PauseTask);
     connect(actStopTask, &QAction::triggered, this, &TFormMain::StopTasks);
+    connect(actResumeTask, &QAction::triggered, this, &TFormMain::ResumeTask);
     connect(actExit, &QAction::triggered, this, &QWidget::close);
     connect(actShutdownWhenDone, &QAction::toggled, this,
             [this](bool on) { m_dm->Config()->SetShutdownWhenDone(on); });
@@ -384,6 +389,7 @@ void TFormMain::UpdateActions()
     actStartTask->setEnabled(current && (status == TAVTask::stPaused || status == TAVTask::stError));
     actPauseTask->setEnabled(current && status == TAVTask::stRunning);
     actStopTask->setEnabled(std::any_of(selected.begin(), selected.end(), IsActive));
+    actResumeTask->setEnabled(current && selected.size() == 1 && current->CanResumeTask());
     m_dm->actDeleteTask->setEnabled(!selected.isEmpty());
     const bool one = selected.size() == 1 && current;
     m_dm->actOpenSource->setEnabled(one && current->CanOpenSource());
@@ -460,6 +466,13 @@ void TFormMain::StartTask()
         else if (task->Status() == TAVTask::stError)
             task->Start();
     });
+}
+
+void TFormMain::ResumeTask()
+{
+    if (TAVTask* task = CurrentTask())
+        task->ResumeTask();
+    UpdateActions();
 }
 
 void TFormMain::PauseTask()

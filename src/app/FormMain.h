@@ -85,6 +85,7 @@ public:
     QAction* actStartTask;
     QAction* actPauseTask;
     QAction* actStopTask;
+    QAction* actResumeTask;
     QAction* actExit;
     QAction* actShutdownWhenDone;
     QAction* actOptions;
@@ -113,6 +114,7 @@ private:
     // Runs a command; a failure shows an error box instead of ending the program.
     bool Run(const QString& operation, const std::function<void()>& action);
     void StartTask();
+    void ResumeTask();
     void PauseTask();
     void StopTasks();
     void DeleteTasks();

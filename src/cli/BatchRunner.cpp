@@ -1,6 +1,7 @@
 #include "BatchRunner.h"
 
 #include "transcode/AVConverter.h"
+#include "transcode/Resume.h"
 #include "profiles/AVProfile.h"
 #include "Cli.h"
 #include "options/Messages.h"
@@ -131,7 +132,8 @@ QString BatchRunner::Prepare(Job& job)
     const JobPlan& plan = job.plan;
     if (!plan.problem.isEmpty())
         return plan.problem;
-    if (!m_request.overwrite && !plan.replaceTarget && QFileInfo::exists(plan.target))
+    const bool resume = m_request.resume && !m_request.overwrite;
+    if (!m_request.overwrite && !resume && !plan.replaceTarget && QFileInfo::exists(plan.target))
         return plan.target + " exists (use --overwrite to replace it)";
     const QString folder = QFileInfo(plan.target).absolutePath();
     if (!QDir().mkpath(folder))
@@ -150,6 +152,13 @@ QString BatchRunner::Prepare(Job& job)
     ApplyCommandLine(m_request, o);
     job.converter->SetInputFiles({plan.input});
     job.converter->SetOutputFiles({plan.target});
+    if (resume) {
+        // refused before the job starts: the output stays as it is
+        const QString refusal = CheckResume(plan.input, plan.target, *o);
+        if (!refusal.isEmpty())
+            return "cannot resume: " + refusal;
+        job.converter->SetResumeOutput(true);
+    }
     return {};
 }
 

@@ -98,6 +98,8 @@ QString ParseConvertArgs(const QStringList& args, ConvertRequest* r)
                 return error;
         } else if (a == "--overwrite") {
             r->overwrite = true;
+        } else if (a == "--resume") {
+            r->resume = true;
         } else if (a == "--quiet" || a == "-q") {
             r->quiet = true;
         } else if (a == "--recursive" || a == "-r") {

@@ -26,6 +26,8 @@ struct ConvertRequest
     int title = 0, angle = 1, firstChapter = 1, lastChapter = 0;
     int jobs = 0; // 0: one per processor
     bool overwrite = false;
+    // carry on an output left by an unfinished run (--overwrite wins: start over)
+    bool resume = false;
     bool quiet = false;
     bool recursive = false;
     bool json = false;

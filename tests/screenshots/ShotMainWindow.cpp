@@ -65,7 +65,8 @@ void WaitUntil(const std::function<bool()>& done, int timeoutMs)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-TFormMain* BuildMainWindow(bool history)
+// resumable: the stopped task is the focused one, which Resume Task carries on
+TFormMain* BuildMainWindow(bool history, bool resumable = false)
 {
     auto* dm = new TdmGlobal(&Config());
     dm->SetAlert(nullptr); // the shots grab the window only
@@ -102,8 +103,9 @@ TFormMain* BuildMainWindow(bool history)
         WaitUntil([&] { return d->Status() == TAVTask::stError; }, 20000);
         b->Pause();
         c->Stop();
+        WaitUntil([&] { return c->Converter()->Finished(); }, 20000);
         QTreeView* view = window->TaskView();
-        view->selectionModel()->setCurrentIndex(window->TaskList()->index(0, 0),
+        view->selectionModel()->setCurrentIndex(window->TaskList()->index(resumable ? 2 : 0, 0),
                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     return window;
@@ -111,6 +113,7 @@ TFormMain* BuildMainWindow(bool history)
 
 Register mainWindow("main-window", [] { return BuildMainWindow(false); }, 1500);
 Register history("main-window-history", [] { return BuildMainWindow(true); }, 500);
+Register resumable("main-window-resume", [] { return BuildMainWindow(false, true); }, 1500);
 
 Register options("options", [] {
     auto* form = new TFormOptions(&Config());

@@ -71,6 +71,13 @@ Section ConvertOptions()
         {"--chapters A-B", "The DVD chapter range (default: all)."},
         {"--angle K", "The DVD angle (default 1)."},
         {"--overwrite", "Replaces existing output files; without it such a job fails and the others go on."},
+        {"--resume",
+         "Carries on an output left by a stopped, failed or killed run of the same source with the same "
+         "settings, converting only the rest from its last key picture (sound alone: its last whole audio "
+         "frames). With no output the job converts normally; an output with no record of such a run, or one "
+         "of another source, a source changed since, other settings or another window, is refused and left "
+         "as it is. MP4/MOV/3GP outputs of a killed run and two-pass profiles start over, with a log line. "
+         "--overwrite still starts over."},
         {"-q, --quiet", "No progress lines; only failures are printed."},
         {"--json", "Prints one JSON object per job on standard output when it ends: source, target, profile, "
                    "status (completed, failed or stopped), error, duration, converted_duration, elapsed, "

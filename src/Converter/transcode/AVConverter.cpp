@@ -3,6 +3,7 @@
 #include "av/AVLib.h"
 #include "transcode/Engine.h"
 #include "options/Messages.h"
+#include "transcode/Resume.h"
 #include "transcode/Transcoder.h"
 
 #include <QCoreApplication>
@@ -14,7 +15,8 @@
 namespace korvane {
 
 TAVConverter::TAVConverter(QObject* owner)
-    : TPersistent(owner), m_options(new TAVConvertOptions(this)), m_engine(std::make_unique<ConverterEngine>(this))
+    : TPersistent(owner), m_options(new TAVConvertOptions(this)), m_engine(std::make_unique<ConverterEngine>(this)),
+      m_resume(std::make_unique<ResumeSession>())
 {
     LoadMediaLibraries();
     m_logJobId = RegisterLogJob(this);
@@ -49,6 +51,21 @@ void TAVConverter::Start()
         m_workerId = std::this_thread::get_id();
         Execute();
     });
+}
+
+void TAVConverter::SetResumeOutput(bool resume)
+{
+    m_resume->requested = resume;
+}
+
+bool TAVConverter::ResumeOutput() const
+{
+    return m_resume->requested;
+}
+
+int64_t TAVConverter::ResumedUs() const
+{
+    return m_resume->resumedUs;
 }
 
 bool TAVConverter::Pause()
@@ -93,9 +110,11 @@ void TAVConverter::Stop()
 int TAVConverter::Progress() const
 {
     const double duration = m_duration;
-    const double converted = m_convertedDuration;
-    const int64_t start = m_options->m_startTime;
-    const int64_t recording = m_options->m_recordingTime;
+    // a resumed job counts from the start of its whole window
+    const int64_t resumed = m_resume->resumedUs;
+    const double converted = m_convertedDuration + double(resumed) / 1000000.0;
+    const int64_t start = resumed > 0 ? int64_t(m_resume->windowStartUs) : m_options->m_startTime;
+    const int64_t recording = resumed > 0 ? int64_t(m_resume->windowRecordingUs) : m_options->m_recordingTime;
     if (start <= 0 && !(duration * 1000000.0 > double(recording)))
         return duration > 0 ? int(std::lround(converted / duration * 100.0)) : 0;
     const int64_t span = std::min<int64_t>(recording, std::llround(duration * 1000000.0) - start);
@@ -334,6 +353,7 @@ void TAVConverter::Run()
             throw EEngineError("Too many input or output files (at most 100 of each)");
         if (m_outputFiles.isEmpty())
             throw EEngineError("No output file");
+        m_resume->BeforeOpen(*this);
         ParseStreamMaps();
         if (m_options->AudioOptions()->m_bitrate != 0)
             SetOption(QStringLiteral("ab"), QString::number(m_options->AudioOptions()->m_bitrate));
@@ -431,8 +451,14 @@ void TAVConverter::Transcode()
 void TAVConverter::Cleanup()
 {
     m_engine->CloseFiles();
-    m_engine->ReleaseDefaults();
     m_endedOnStop = m_state == stStopRequested;
+    // before the defaults go: a resumed output is joined with the same muxer options
+    const QString resumeError = m_resume->AfterRun(*this, *m_engine, !m_endedOnStop && ErrorText().isEmpty());
+    if (!resumeError.isEmpty()) {
+        SetErrorText(resumeError);
+        DoLog(AV_LOG_ERROR, resumeError);
+    }
+    m_engine->ReleaseDefaults();
     m_state = stIdle;
     CallOnMainThread([this] { DoComplete(); });
 }

@@ -28,6 +28,7 @@
 namespace korvane {
 
 struct ConverterEngine;
+class ResumeSession;
 class TAVConverter;
 
 using TAVLogEvent = std::function<void(TAVConverter* sender, int level, const QString& log)>;
@@ -85,6 +86,14 @@ public:
     qint64 LastTime() const { return m_lastTime; }
     int64_t OutputSize() const { return m_outputSize; }
     int64_t InputSize() const { return m_inputSize; }
+
+    // Carry on an output left by an unfinished run of the same source with
+    // the same settings instead of starting over (see transcode/Resume.h);
+    // set before Start.
+    void SetResumeOutput(bool resume);
+    bool ResumeOutput() const;
+    // The part of the window the output held before this job (microseconds).
+    int64_t ResumedUs() const;
 
     void Start();
     // A pause asked while the job still opens its files takes effect when
@@ -155,6 +164,7 @@ protected:
 
 private:
     friend class Transcoder;
+    friend class ResumeSession;
     void Execute();
     void Run();
     void ParseStreamMaps();
@@ -170,6 +180,7 @@ private:
     QStringList m_inputFiles;
     QStringList m_outputFiles;
     std::unique_ptr<ConverterEngine> m_engine;
+    std::unique_ptr<ResumeSession> m_resume;
     int m_logJobId = 0;
 
     std::atomic<double> m_convertedDuration{0};

@@ -16,6 +16,7 @@
 namespace korvane {
 
 class TAVConverter;
+class TAVConvertOptions;
 
 struct TAVStreamMap
 {
@@ -128,6 +129,11 @@ void CopyContextOptions(void* target, void* source, const QStringList& names, in
 // Private options the given class knows, as a dictionary for avcodec_open2
 // or avformat_write_header.
 void AddPrivateOptions(const ConverterEngine& engine, const AVClass* const* cls, AVDictionary** dict);
+
+// The options a job's muxer gets when its header is written (preload, loop,
+// the muxer's private options).
+void MuxerHeaderOptions(const ConverterEngine& engine, const TAVConvertOptions& options,
+                        const AVOutputFormat* format, AVDictionary** dict);
 
 // The encoder name to use for name: itself when this build has it, else a
 // stand-in (libfaac -> aac, ...), with a note for the log.

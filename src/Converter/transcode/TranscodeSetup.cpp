@@ -415,17 +415,23 @@ void Transcoder::WriteHeaders()
     for (size_t i = 0; i < m_e.outputs.size(); ++i) {
         AVFormatContext* oc = m_e.outputs[i].ctx.get();
         av::Dict opts;
-        const AVClass* const* muxer = &oc->oformat->priv_class;
-        if (*muxer && av_opt_find(const_cast<const AVClass**>(muxer), "preload", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
-            av_dict_set_int(&opts.p, "preload", std::lround(m_o.MuxerOptions()->m_muxPreload * 1000000.0), 0);
-        if (*muxer && m_o.LoopOutput >= 0 &&
-            av_opt_find(const_cast<const AVClass**>(muxer), "loop", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
-            av_dict_set_int(&opts.p, "loop", m_o.LoopOutput, 0);
-        AddPrivateOptions(m_e, muxer, &opts.p);
+        MuxerHeaderOptions(m_e, m_o, oc->oformat, &opts.p);
         if (avformat_write_header(oc, &opts.p) < 0)
             Fail(QStringLiteral("Could not write header for output file  (incorrect codec parameters ?)"));
         m_needsTrailer[i] = true;
     }
+}
+
+void MuxerHeaderOptions(const ConverterEngine& e, const TAVConvertOptions& o, const AVOutputFormat* format,
+                        AVDictionary** dict)
+{
+    const AVClass* const* muxer = &format->priv_class;
+    if (*muxer && av_opt_find(const_cast<const AVClass**>(muxer), "preload", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+        av_dict_set_int(dict, "preload", std::lround(o.MuxerOptions()->m_muxPreload * 1000000.0), 0);
+    if (*muxer && o.LoopOutput >= 0 &&
+        av_opt_find(const_cast<const AVClass**>(muxer), "loop", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+        av_dict_set_int(dict, "loop", o.LoopOutput, 0);
+    AddPrivateOptions(e, muxer, dict);
 }
 
 } // namespace korvane

@@ -1,0 +1,174 @@
+#include "transcode/Resume.h"
+
+#include "options/ConvertOptions.h"
+#include "options/Persistent.h"
+#include "transcode/AVConverter.h"
+#include "transcode/Engine.h"
+#include "transcode/ResumeRecord.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cmath>
+#include <cstdio>
+
+namespace korvane {
+
+namespace {
+
+QString ClockText(int64_t us)
+{
+    const int64_t ms = us / 1000;
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(ms / 3600000, 2, 10, QLatin1Char('0'))
+        .arg(ms / 60000 % 60, 2, 10, QLatin1Char('0'))
+        .arg(ms / 1000 % 60, 2, 10, QLatin1Char('0'))
+        .arg(ms % 1000, 3, 10, QLatin1Char('0'));
+}
+
+// The joined file gets the muxer settings the job's own output got.
+struct MuxerSettings
+{
+    ConverterEngine* engine;
+    const TAVConvertOptions* options;
+};
+
+void PrepareJoined(AVFormatContext* oc, void* data)
+{
+    const auto* s = static_cast<MuxerSettings*>(data);
+    oc->max_delay = int(std::lround(s->options->MuxerOptions()->m_muxMaxDelay * 1000000.0));
+    CopyContextOptions(oc, s->engine->defaultFormat, s->engine->optionNames, AV_OPT_FLAG_ENCODING_PARAM);
+}
+
+} // namespace
+
+QString ResumeSession::PartPath(const QString& output)
+{
+    const QFileInfo info(output);
+    return info.absolutePath() + "/." + info.completeBaseName() + ".resume-part." + info.suffix();
+}
+
+QString ResumeSession::JoinPath(const QString& output)
+{
+    const QFileInfo info(output);
+    return info.absolutePath() + "/." + info.completeBaseName() + ".resume-join." + info.suffix();
+}
+
+bool ResumeSession::Eligible(const TAVConverter& c) const
+{
+    // one local source into one file: what a record can describe
+    if (c.InputFiles().size() != 1 || c.OutputFiles().size() != 1)
+        return false;
+    const QString out = c.OutputFiles().first();
+    return QFileInfo(c.InputFiles().first()).isFile() && !out.contains(QLatin1Char('%')) &&
+           !out.contains(QLatin1Char(':')) && out != QLatin1String("-");
+}
+
+void ResumeSession::Record(TAVConverter& c)
+{
+    QString error;
+    const QString out = c.OutputFiles().first();
+    if (WriteResumeRecord(out, ResumeRecord::For(c.InputFiles().first(), *c.ConvertOptions()), &error))
+        m_recorded = true;
+    else
+        c.DoLog(AV_LOG_WARNING, QStringLiteral("No resume record for %1: %2").arg(out, error));
+}
+
+void ResumeSession::StartOver(TAVConverter& c, const QString& why)
+{
+    c.DoLog(AV_LOG_WARNING, QStringLiteral("%1 cannot be resumed (%2): converting from the start")
+                                .arg(c.OutputFiles().first(), why));
+    Record(c);
+}
+
+void ResumeSession::BeforeOpen(TAVConverter& c)
+{
+    if (!Eligible(c))
+        return;
+    const QString out = c.OutputFiles().first();
+    if (!requested || !QFileInfo::exists(out)) {
+        Record(c);
+        return;
+    }
+    TAVConvertOptions& o = *c.ConvertOptions();
+    const QString refusal = ResumeRefusal(c.InputFiles().first(), out, o);
+    if (!refusal.isEmpty())
+        throw EEngineError(refusal.toStdString());
+    if (o.VideoOptions()->Pass() != 0) {
+        StartOver(c, QStringLiteral("a two-pass conversion's statistics cover the whole file"));
+        return;
+    }
+    m_point = ScanForResume(out);
+    if (!m_point.reason.isEmpty()) {
+        StartOver(c, m_point.reason);
+        return;
+    }
+    if (o.m_recordingTime != kNoTimeLimit && m_point.resumeUs >= o.m_recordingTime) {
+        StartOver(c, QStringLiteral("its kept part already reaches the end of the window"));
+        return;
+    }
+    m_output = out;
+    m_part = PartPath(out);
+    QFile::remove(m_part);
+    c.SetOutputFiles({m_part});
+    windowStartUs = o.m_startTime;
+    windowRecordingUs = o.m_recordingTime;
+    o.m_startTime += m_point.resumeUs;
+    if (o.m_recordingTime != kNoTimeLimit)
+        o.m_recordingTime -= m_point.resumeUs;
+    // an MP3 frame may take its bits from the frames before it; the rest's
+    // first frame follows frames of another run, so its encoder keeps none
+    bool ownReservoir = false;
+    for (const QString& line : o.m_codecOptions)
+        ownReservoir = ownReservoir || line.section(QLatin1Char('='), 0, 0).trimmed() == QLatin1String("reservoir");
+    if (!ownReservoir) {
+        o.m_codecOptions << QStringLiteral("reservoir=0");
+        m_addedReservoir = true;
+    }
+    resumedUs = m_point.resumeUs;
+    c.DoLog(AV_LOG_INFO, QStringLiteral("Resuming %1 at %2").arg(out, ClockText(m_point.resumeUs)));
+}
+
+QString ResumeSession::AfterRun(TAVConverter& c, ConverterEngine& e, bool completed)
+{
+    if (m_output.isEmpty()) {
+        if (completed && m_recorded)
+            RemoveResumeRecord(c.OutputFiles().first());
+        return {};
+    }
+    QString error;
+    if (completed) {
+        const QString joined = JoinPath(m_output);
+        av::Dict options;
+        MuxerHeaderOptions(e, *c.ConvertOptions(), e.forcedOutput, &options.p);
+        MuxerSettings settings{&e, c.ConvertOptions()};
+        error = JoinResumed(m_output, m_part, joined, m_point, e.forcedOutput, options.p, &PrepareJoined, &settings);
+        if (error.isEmpty() && std::rename(QFile::encodeName(joined).constData(),
+                                           QFile::encodeName(m_output).constData()) != 0)
+            error = QStringLiteral("%1 cannot replace %2").arg(joined, m_output);
+        if (error.isEmpty())
+            RemoveResumeRecord(m_output);
+        QFile::remove(joined);
+    }
+    QFile::remove(m_part);
+    // the job's output and window are the ones it carried on, whatever became of them
+    c.SetOutputFiles({m_output});
+    if (m_addedReservoir)
+        c.ConvertOptions()->m_codecOptions.removeAll(QStringLiteral("reservoir=0"));
+    c.ConvertOptions()->m_startTime = windowStartUs;
+    c.ConvertOptions()->m_recordingTime = windowRecordingUs;
+    return error.isEmpty() ? error : QStringLiteral("Resuming %1 failed: %2").arg(m_output, error);
+}
+
+QString CheckResume(const QString& source, const QString& output, const TAVConvertOptions& options)
+{
+    if (!QFileInfo::exists(output))
+        return {};
+    return ResumeRefusal(source, output, options);
+}
+
+bool CanResume(const QString& source, const QString& output, const TAVConvertOptions& options)
+{
+    return QFileInfo::exists(output) && ResumeRefusal(source, output, options).isEmpty();
+}
+
+} // namespace korvane

@@ -1,0 +1,109 @@
+// "Resume Task" in the main window: offered for a stopped task whose output
+// can be carried on, the progress goes on from where the output stopped,
+// Used Time adds the earlier run's, and a task restored by a restart of the
+// program is resumed too. The result is checked with ffprobe.
+#include "MainWindowSupport.h"
+#include "MediaFixtures.h"
+#include "transcode/AVConverter.h"
+
+#include <QToolBar>
+#include <gtest/gtest.h>
+
+namespace korvane::test {
+
+namespace {
+
+using Status = TAVTask::TAVTaskStatus;
+
+// 40 s of 320x240 pictures: long enough to stop on the way, quick to finish.
+QString Clip()
+{
+    return Fixture("resume-gui-40s.mp4", {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=40", "-c:v",
+                                          "libx264", "-preset", "ultrafast", "-g", "50", "-pix_fmt", "yuv420p"});
+}
+
+// Waits until the task's converter reports at least percent.
+bool ReachProgress(TAVTask* task, int percent)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!(task->Converter() && task->Converter()->Progress() >= percent)) {
+        if (timer.elapsed() > 60000 || task->Status() != TAVTask::stRunning)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, ResumeTaskCarriesOnAStoppedTaskWithItsProgressAndUsedTime)
+{
+    auto* toolbar = window->findChild<QToolBar*>("MainToolBar");
+    ASSERT_NE(toolbar, nullptr);
+    EXPECT_TRUE(toolbar->actions().contains(window->actResumeTask));
+    EXPECT_EQ(window->actResumeTask->text(), "Resume Task");
+
+    TAVTask* task = NewTask(Clip(), "resumed.avi");
+    ASSERT_NE(task, nullptr);
+    SelectRows({0});
+    EXPECT_FALSE(window->actResumeTask->isEnabled()) << "a running task has nothing to resume";
+    ASSERT_TRUE(ReachProgress(task, 45));
+    window->actStopTask->trigger();
+    ASSERT_EQ(task->Status(), Status::stError);
+    ASSERT_TRUE(WaitFor([&] { return task->Converter()->Finished(); }));
+    const int stoppedAt = task->Converter()->Progress();
+    const int64_t usedBefore = task->Converter()->GetElapsedTime();
+    window->UpdateActions();
+    ASSERT_TRUE(window->actResumeTask->isEnabled());
+
+    window->actResumeTask->trigger();
+    EXPECT_EQ(task->Status(), Status::stRunning);
+    EXPECT_FALSE(window->actResumeTask->isEnabled());
+    // the progress goes on from the kept part (the last key picture before the stop)
+    ASSERT_TRUE(WaitFor([&] { return task->Converter()->ResumedUs() > 0; }));
+    EXPECT_GE(task->Converter()->Progress(), stoppedAt - 5);
+    EXPECT_EQ(task->EarlierUsedTime(), usedBefore);
+
+    QPointer<TAVTask> watched(task);
+    ASSERT_TRUE(WaitFor([&] { return !watched || watched->Status() == Status::stFinished; }, 120000));
+    EXPECT_EQ(alert.files, QStringList{dir.filePath("resumed.avi")});
+    const ProbeResult probe = Probe(dir.filePath("resumed.avi"));
+    ASSERT_TRUE(probe.ok) << probe.error.toStdString();
+    EXPECT_NEAR(probe.duration, 40.0, 0.05);
+    ASSERT_NE(probe.First("video"), nullptr);
+    EXPECT_EQ(probe.First("video")->packets, 1000);
+    EXPECT_TRUE(DecodesCleanly(dir.filePath("resumed.avi")));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(".resumed.avi.korvane-resume")));
+}
+
+TEST_F(MainWindowTest, ATaskRestoredAfterARestartCanBeResumed)
+{
+    TAVTask* task = NewTask(Clip(), "restored.avi");
+    ASSERT_NE(task, nullptr);
+    ASSERT_TRUE(ReachProgress(task, 45));
+    SelectRows({0});
+    window->actStopTask->trigger();
+    ASSERT_TRUE(WaitFor([&] { return task->Converter()->Finished(); }));
+
+    // the program goes and comes back: the task is listed again, stopped
+    CloseWindow();
+    OpenWindow();
+    ASSERT_EQ(Tasks()->Count(), 1);
+    SelectRows({0});
+    TAVTask* restored = Converting()->Tasks().first();
+    EXPECT_EQ(restored->Status(), Status::stError);
+    ASSERT_TRUE(window->actResumeTask->isEnabled());
+    EXPECT_TRUE(window->actStartTask->isEnabled());
+
+    window->actResumeTask->trigger();
+    ASSERT_TRUE(WaitFor([&] { return restored->Converter() && restored->Converter()->ResumedUs() > 0; }));
+    QPointer<TAVTask> watched(restored);
+    ASSERT_TRUE(WaitFor([&] { return !watched || watched->Status() == Status::stFinished; }, 120000));
+    const ProbeResult probe = Probe(dir.filePath("restored.avi"));
+    EXPECT_NEAR(probe.duration, 40.0, 0.05);
+    ASSERT_NE(probe.First("video"), nullptr);
+    EXPECT_EQ(probe.First("video")->packets, 1000);
+}
+
+} // namespace korvane::test
