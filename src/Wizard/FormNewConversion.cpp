@@ -152,6 +152,8 @@ TFormNewConversion::TFormNewConversion(const TWizardEnvironment& environment, IP
 
 TFormNewConversion::~TFormNewConversion()
 {
+    for (QThread* worker : findChildren<QThread*>(Qt::FindDirectChildrenOnly))
+        worker->wait();
     m_preview->StopPreview();
     // Streams opened for the preview that the pane never took are freed
     // here; the one a task will read is not among them. A disc scan or check
@@ -280,6 +282,9 @@ void TFormNewConversion::ReadDurations()
                 }
             }
         });
+        // owned by the dialog, which waits for a probe still running when it
+        // closes (a few reads of local headers)
+        worker->setParent(this);
         connect(worker, &QThread::finished, worker, &QObject::deleteLater);
         connect(worker, &QThread::finished, this, [this, reading, total] {
             if (reading != m_durationRead) return;

@@ -18,11 +18,7 @@ struct PacketInfo
     bool key = false;
 };
 
-struct InputCloser
-{
-    void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
-};
-using Input = std::unique_ptr<AVFormatContext, InputCloser>;
+using Input = av::InputContextPtr;
 
 Input OpenMedia(const QString& file, QString* error)
 {
