@@ -1,5 +1,7 @@
 #include "WatchFolders.h"
 
+#include "GuiActions.h"
+
 #include "AVNodes.h"
 #include "CategoryOperations.h"
 #include "Configuration.h"
@@ -62,12 +64,7 @@ void Convert(TdmGlobal* dm, TFormMain* window, const TWatchFolderEntry& entry, c
     options->m_inputFormat.clear();
     const int configured = dm->Config()->PerformanceOptions()->ThreadCount();
     options->m_threadCount = configured > 0 ? configured : std::max(1, QThread::idealThreadCount());
-    try {
-        profile->Apply(options);
-    } catch (const std::exception& e) {
-        ErrorBox(QString::fromUtf8(e.what()));
-        return;
-    }
+    profile->Apply(options); // a failure is shown by the caller's RunAction
     settings->SetSourceFile(item.Source);
     settings->SetSourceType(TConversionSettings::stFile);
     settings->SetTargetFile(FreeTarget(item.Target, item.ReplaceTarget));
@@ -92,7 +89,10 @@ TWatchService* StartWatchFolders(TdmGlobal* dm, TFormMain* window)
         return p ? p->GetExtension() : QString();
     };
     service->OnConvert = [dm, window](const TWatchFolderEntry& entry, const TWatchItem& item) {
-        Convert(dm, window, entry, item);
+        // a history that refuses the new task's row (or any other failure)
+        // is shown, never the end of the program
+        RunAction(QStringLiteral("Converting %1 from a watch folder").arg(item.Source), dm->Environment(),
+                  [&] { Convert(dm, window, entry, item); });
     };
     service->OnLog = [](const QString& line) { std::fprintf(stderr, "korvane: %s\n", qPrintable(line)); };
     const QString listFile = TWatchFolderList::DefaultFile();
