@@ -53,6 +53,10 @@ void Journey::SetUp()
     const QString number = QString::fromUtf8(out).trimmed();
     ASSERT_FALSE(number.isEmpty()) << xvfb.readAllStandardError().toStdString();
     display = ":" + number;
+    // the number comes as the server starts listening: wait until a client
+    // really gets through before the program is started on it
+    ASSERT_TRUE(WaitFor([&] { return !Xdo({"getdisplaygeometry"}).isEmpty(); }, 20000))
+        << "no client reaches the X server on " << display.toStdString();
 }
 
 void Journey::TearDown()
