@@ -213,7 +213,8 @@ TEST_P(CliResume, CarriesOnWhereTheRunStoppedAsAFullConversionWould)
     const std::vector<int16_t> sa = Sound(full), sb = Sound(out);
     ASSERT_GT(sa.size(), 8000u * 20);
     const double frameSamples = 8000.0 * 1152 / 44100; // the longest audio frame of these profiles
-    EXPECT_NEAR(double(sb.size()), double(sa.size()), video ? frameSamples : 400);
+    // (one sample more for the rounding of reading both at 8 kHz)
+    EXPECT_NEAR(double(sb.size()), double(sa.size()), video ? frameSamples + 1 : 400);
     if (joinS > 0) {
         // the kept sound in place; the rest follows it packet by packet, so
         // it may sit up to half an audio frame off the pictures' time line
