@@ -12,7 +12,7 @@ packages=(
   libdvdnav-dev libdvdread-dev dvdauthor genisoimage
   liblua5.4-dev libasound2-dev libfontconfig-dev
   libgtest-dev libgmock-dev
-  fonts-dejavu-core time xvfb xauth xdotool pulseaudio pulseaudio-utils
+  fonts-dejavu-core time xvfb xauth xdotool pulseaudio pulseaudio-utils libasound2-plugins
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin file man-db zsh
 )
 

@@ -3,6 +3,7 @@
 #include "FramePreview.h"
 #include "JobRunner.h"
 #include "MediaFixtures.h"
+#include "NullSoundServer.h"
 #include "PreviewPane.h"
 
 #include <QDir>
@@ -220,62 +221,6 @@ TEST(FramePreview, ConvertingTheMarkedRangeStartsOnTheMarkedPicture)
     EXPECT_EQ(std::memcmp(first.constData(), marked->data.get(), size_t(first.size())), 0);
 }
 
-namespace {
-
-// A private sound server with one null sink, which takes sound at the pace
-// of a real device. Each test runs in a process of its own, so pointing
-// PULSE_SERVER at it before the first use of the audio devices is enough.
-class NullSoundServer
-{
-public:
-    NullSoundServer() : m_dir(TempDir())
-    {
-        if (QStandardPaths::findExecutable("pulseaudio").isEmpty()) {
-            m_problem = "pulseaudio is not installed (scripts/install-deps.sh installs it)";
-            return;
-        }
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"HOME", "XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH"})
-            env.insert(name, m_dir);
-        m_daemon.setProcessEnvironment(env);
-        m_daemon.setProcessChannelMode(QProcess::MergedChannels);
-        m_daemon.start("pulseaudio", {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                                      "--load=module-native-protocol-unix socket=" + Socket() + " auth-anonymous=1",
-                                      "--load=module-null-sink sink_name=korvane_null"});
-        if (!m_daemon.waitForStarted(5000)) {
-            m_problem = "pulseaudio did not start";
-            return;
-        }
-        if (!WaitFor([&] { return Ctl({"info"}).contains("korvane_null"); }, 10000))
-            m_problem = "pulseaudio did not come up: " + QString::fromLocal8Bit(m_daemon.readAll());
-    }
-    ~NullSoundServer()
-    {
-        m_daemon.kill();
-        m_daemon.waitForFinished(5000);
-    }
-    QString Socket() const { return m_dir + "/native"; }
-    QString Problem() const { return m_problem; }
-    // pactl's answer, empty when it fails
-    QString Ctl(const QStringList& args) const
-    {
-        QProcess ctl;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("PULSE_SERVER", "unix:" + Socket());
-        ctl.setProcessEnvironment(env);
-        ctl.start("pactl", args);
-        if (!ctl.waitForFinished(5000) || ctl.exitCode() != 0)
-            return {};
-        return QString::fromLocal8Bit(ctl.readAllStandardOutput());
-    }
-
-private:
-    QString m_dir;
-    QProcess m_daemon;
-    QString m_problem;
-};
-
-} // namespace
 
 // With a sound device the pane plays through it, its position follows the
 // sound the device has played, and a pause holds the device's stream.

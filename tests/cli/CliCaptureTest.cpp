@@ -1,7 +1,9 @@
 // Recording from the command line: korvane-cli convert wavcap: ... with
 // ALSA's "file" plugin standing in for the sound card (ALSA_CONFIG_PATH).
 #include "CliSupport.h"
+#include "NullSoundServer.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
 #include <atomic>
@@ -108,4 +110,44 @@ TEST_F(CliCapture, InterruptEndsARecordingWithAPlayableFile)
     EXPECT_EQ(probe.First("audio")->sampleRate, 8000);
     EXPECT_GT(probe.duration, 0.1);
     EXPECT_TRUE(DecodesCleanly(out));
+}
+
+// A device that delivers nothing (here a sound server's capture whose sink is
+// suspended, as a stalled microphone) fails the job after 5 s with a message
+// naming the device, instead of waiting for ever; the same device recording
+// normally shows that it is the silence that fails the job.
+TEST_F(CliCapture, ADeviceThatDeliversNothingFailsTheJobNamingIt)
+{
+    NullSoundServer server;
+    if (!server.Problem().isEmpty())
+        GTEST_SKIP() << server.Problem().toStdString();
+    const QString conf = TempDir() + "/asound.conf";
+    WriteText(conf, server.AlsaCaptureDevice("stalled_mic").toUtf8());
+    qputenv("ALSA_CONFIG_PATH", QFile::encodeName(conf));
+    const QStringList settings{"--quiet", "--set", "AudioOptions.AudioSampleRate=8000", "--set",
+                               "AudioOptions.AudioChannels=1"};
+
+    const QString heard = TempDir() + "/heard.wav";
+    const ProcessResult ok = Cli(QStringList{"convert", "wavcap:stalled_mic", "-o", heard, "--end", "1"} + settings);
+    ASSERT_EQ(ok.exitCode, 0) << ok.err.toStdString();
+    EXPECT_NEAR(Probe(heard).duration, 1.0, 0.1);
+
+    ASSERT_TRUE(server.Suspend(true));
+    const QString out = TempDir() + "/nothing.wav";
+    QElapsedTimer t;
+    t.start();
+    QProcess p;
+    p.start(QStringLiteral(KORVANE_CLI), QStringList{"convert", "wavcap:stalled_mic", "-o", out, "--end", "60"} + settings);
+    ASSERT_TRUE(p.waitForStarted());
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished();
+        FAIL() << "a device that delivers nothing held the job for 30 s";
+    }
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains("the capture device \"stalled_mic\" delivered no sound for 5 seconds"))
+        << err.toStdString();
+    EXPECT_GE(t.elapsed(), 4900);
+    EXPECT_FALSE(QFile::exists(out)) << "a failed recording with no sound left a file behind";
 }
