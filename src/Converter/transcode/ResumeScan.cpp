@@ -92,6 +92,12 @@ int64_t FrameDurationUs(const AVStream* st, const std::vector<PacketInfo>& list)
     return 0;
 }
 
+// One step of st's time base in microseconds, at least 1.
+int64_t TickUs(const AVStream* st)
+{
+    return std::max<int64_t>(1, av_rescale_q_rnd(1, st->time_base, av::kMicroseconds, AV_ROUND_UP));
+}
+
 // Audio packets the new part's encoder makes before its sound is used:
 // enough for its priming and the overlap of its first transform. As many at
 // the end of a stopped run hold what its encoder made of the silence after
@@ -159,6 +165,15 @@ bool ChooseVideoCut(AVFormatContext* ic, const std::vector<std::vector<PacketInf
         }
         p.keptPackets = kept;
         p.audioEndNormUs = audioEnd;
+        p.audioFirstJobUs.assign(ic->nb_streams, INT64_MIN);
+        p.audioTickUs.assign(ic->nb_streams, 0);
+        for (unsigned s = 0; s < ic->nb_streams; ++s) {
+            if (ic->streams[s]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO || packets[s].empty())
+                continue;
+            p.audioFirstJobUs[s] = packets[s].front().tsUs - firstUs;
+            // both times are rounded to their streams' time bases
+            p.audioTickUs[s] = TickUs(ic->streams[s]) + TickUs(ic->streams[v]);
+        }
         return true;
     }
     return false;
