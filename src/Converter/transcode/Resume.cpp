@@ -15,6 +15,9 @@ namespace korvane {
 
 namespace {
 
+// Long enough for several repeats or drops of any usual rate change.
+constexpr int64_t kVideoPrerollUs = 2000000;
+
 QString ClockText(int64_t us)
 {
     const int64_t ms = us / 1000;
@@ -82,6 +85,7 @@ void ResumeSession::StartOver(TAVConverter& c, const QString& why)
 
 void ResumeSession::BeforeOpen(TAVConverter& c)
 {
+    m_videoPrerollUs = 0;
     if (!Eligible(c))
         return;
     const QString out = c.OutputFiles().first();
@@ -124,6 +128,7 @@ void ResumeSession::BeforeOpen(TAVConverter& c)
         o.m_codecOptions << QStringLiteral("reservoir=0");
         m_addedReservoir = true;
     }
+    m_videoPrerollUs = m_point.pictures ? std::min(kVideoPrerollUs, m_point.resumeUs) : 0;
     resumedUs = m_point.resumeUs;
     c.DoLog(AV_LOG_INFO, QStringLiteral("Resuming %1 at %2").arg(out, ClockText(m_point.resumeUs)));
 }

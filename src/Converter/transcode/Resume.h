@@ -53,6 +53,15 @@ public:
     // the job is not resumed or the stream has no fixed frame size.
     int64_t AudioGridDrop(int stream, int64_t firstSample, const AVCodecContext* enc) const;
 
+    // On the worker: how long before the rest's start its pictures are read
+    // without being encoded. A frame rate that differs from the source's
+    // repeats or drops pictures by a rule that carries its state from one
+    // picture to the next; started afresh at the cut, it could repeat there
+    // a picture the kept part already ends with. Read from a little
+    // earlier, it falls in step with the run that made the kept part at its
+    // first repeat or drop.
+    int64_t VideoPrerollUs() const { return m_videoPrerollUs; }
+
     // The hidden files beside output that a resume writes.
     static QString PartPath(const QString& output);
     static QString JoinPath(const QString& output);
@@ -67,6 +76,7 @@ private:
     QString m_part;
     ResumePoint m_point;
     bool m_addedReservoir = false; // "reservoir=0" added to the codec options
+    int64_t m_videoPrerollUs = 0;
 };
 
 // What a front end may do with output before a resume: empty when it may

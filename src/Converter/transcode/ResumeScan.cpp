@@ -152,6 +152,7 @@ bool ChooseVideoCut(AVFormatContext* ic, const std::vector<std::vector<PacketInf
             continue;
         kept[v] = int64_t(k);
         p.anchor = v;
+        p.pictures = true;
         p.anchorNormUs = firstUs;
         p.cutNormUs = cut;
         p.resumeUs = cut - firstUs;

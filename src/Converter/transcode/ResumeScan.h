@@ -22,6 +22,7 @@ struct ResumePoint
     QString reason;        // why the output cannot be kept; empty when it can
     int64_t resumeUs = 0;  // job time (from the window's start) where the rest begins
     int anchor = -1;       // the stream that anchors both time lines (video, else audio)
+    bool pictures = false; // the anchor is a picture stream
     int64_t anchorNormUs = 0; // its first timestamp in the kept output
     int64_t cutNormUs = 0;    // pictures (and other streams) are kept before this
     // per stream of the output: packets kept, in file order (-1: kept by time)

@@ -81,6 +81,7 @@ struct TAVOutputStream
     // the kept part's grid; may be more than one decoded frame holds
     int64_t dropPending = 0;
     // video
+    bool videoClockStarted = false;
     av::FilterGraphPtr graph;
     AVFilterContext* bufferSource = nullptr;
     AVFilterContext* bufferSink = nullptr;
