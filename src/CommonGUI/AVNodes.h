@@ -148,6 +148,9 @@ public:
     // (same source, same settings), which ResumeTask carries on
     // (AVTaskResume.cpp). Start still begins anew.
     bool CanResumeTask() const;
+    // Why a stopped or failed task cannot be resumed (for the action's
+    // tooltip); empty when it can, or when it is not stopped.
+    QString ResumeTaskRefusal() const;
     void ResumeTask();
     // Seconds of the earlier runs that the current run carries on; Used
     // Time shows them with the current run's.

@@ -40,6 +40,8 @@ namespace korvane {
 
 namespace {
 
+const QString kResumeTip = QStringLiteral("Carry on a stopped task's output where it stopped");
+
 // Local files of a drag, in the order given.
 QStringList DraggedFiles(const QMimeData* data)
 {
@@ -205,7 +207,7 @@ void TFormMain::BuildActions()
     actPauseTask = new QAction(StatusIcon(TStatusPicture::Paused), QStringLiteral("Pause Task"), this);
     actStopTask = new QAction(StatusIcon(TStatusPicture::Stopped), QStringLiteral("Stop Task"), this);
     actResumeTask = new QAction(s->standardIcon(QStyle::SP_MediaSeekForward), QStringLiteral("Resume Task"), this);
-    actResumeTask->setToolTip(QStringLiteral("Carry on a stopped task's output where it stopped"));
+    actResumeTask->setToolTip(kResumeTip);
     actExit = new QAction(QStringLiteral("Exit"), this);
     actExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     // the toolbar's tooltips name the keys
@@ -390,6 +392,9 @@ void TFormMain::UpdateActions()
     actPauseTask->setEnabled(current && status == TAVTask::stRunning);
     actStopTask->setEnabled(std::any_of(selected.begin(), selected.end(), IsActive));
     actResumeTask->setEnabled(current && selected.size() == 1 && current->CanResumeTask());
+    // a stopped task that cannot be carried on says why
+    const QString refusal = current && selected.size() == 1 ? current->ResumeTaskRefusal() : QString();
+    actResumeTask->setToolTip(refusal.isEmpty() ? kResumeTip : QStringLiteral("Cannot resume: ") + refusal);
     m_dm->actDeleteTask->setEnabled(!selected.isEmpty());
     const bool one = selected.size() == 1 && current;
     m_dm->actOpenSource->setEnabled(one && current->CanOpenSource());
