@@ -83,10 +83,17 @@ TEST_F(MainWindowTest, ATaskRestoredAfterARestartCanBeResumed)
 {
     TAVTask* task = NewTask(Clip(), "restored.avi");
     ASSERT_NE(task, nullptr);
+    // a pause on the way makes the run's Used Time a few seconds
+    ASSERT_TRUE(ReachProgress(task, 10));
+    task->Pause();
+    QTest::qWait(2500);
+    task->Resume();
     ASSERT_TRUE(ReachProgress(task, 45));
     SelectRows({0});
     window->actStopTask->trigger();
     ASSERT_TRUE(WaitFor([&] { return task->Converter()->Finished(); }));
+    const int64_t used = task->Converter()->GetElapsedTime();
+    ASSERT_GE(used, 2);
 
     // the program goes and comes back: the task is listed again, stopped
     CloseWindow();
@@ -95,11 +102,15 @@ TEST_F(MainWindowTest, ATaskRestoredAfterARestartCanBeResumed)
     SelectRows({0});
     TAVTask* restored = Converting()->Tasks().first();
     EXPECT_EQ(restored->Status(), Status::stError);
+    // Used Time comes back from the history
+    EXPECT_EQ(restored->EarlierUsedTime(), used);
+    EXPECT_EQ(Tasks()->data(Tasks()->index(0, 9)).toString(), TimeText(used));
     ASSERT_TRUE(window->actResumeTask->isEnabled());
     EXPECT_TRUE(window->actStartTask->isEnabled());
 
     window->actResumeTask->trigger();
     ASSERT_TRUE(WaitFor([&] { return restored->Converter() && restored->Converter()->ResumedUs() > 0; }));
+    EXPECT_EQ(restored->EarlierUsedTime(), used) << "the resumed run adds to the earlier runs' time";
     QPointer<TAVTask> watched(restored);
     ASSERT_TRUE(WaitFor([&] { return !watched || watched->Status() == Status::stFinished; }, 120000));
     const ProbeResult probe = Probe(dir.filePath("restored.avi"));
