@@ -138,7 +138,8 @@ TEST_F(MainWindowTest, AStoppedIPadTaskCanBeResumedAndARefusedOneSaysWhy)
     profile->Apply(settings->ConvertOptions());
     settings->SetSourceFile(source);
     settings->SetSourceType(TConversionSettings::stFile);
-    settings->SetTargetFile(dir.filePath("ipad.mp4"));
+    // the first conversion into the category's folder: it is made by the job
+    settings->SetTargetFile(dir.filePath("IPad/ipad.mp4"));
     settings->SetProfile(profile->Description());
     settings->SetCategoryId(1);
     nextSettings.push_back(std::move(settings));

@@ -6,6 +6,7 @@
 #include "transcode/Engine.h"
 #include "transcode/ResumeRecord.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cmath>
@@ -70,7 +71,13 @@ void ResumeSession::Record(TAVConverter& c)
 {
     QString error;
     const QString out = c.OutputFiles().first();
-    if (WriteResumeRecord(out, ResumeRecord::For(c.InputFiles().first(), *c.ConvertOptions()), &error))
+    // the output's folder may not be there yet (the first conversion into a
+    // category's folder): the job makes it for the output anyway, and the
+    // record goes in first
+    const QString folder = QFileInfo(out).absolutePath();
+    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
+        c.DoLog(AV_LOG_WARNING, QStringLiteral("No resume record for %1: its folder cannot be made").arg(out));
+    else if (WriteResumeRecord(out, ResumeRecord::For(c.InputFiles().first(), *c.ConvertOptions()), &error))
         m_recorded = true;
     else
         c.DoLog(AV_LOG_WARNING, QStringLiteral("No resume record for %1: %2").arg(out, error));
