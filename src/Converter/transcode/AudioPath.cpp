@@ -209,7 +209,13 @@ void Transcoder::EncodeAudio(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
     if (!ost.audioClockStarted) {
         // a resumed job's frames must fall where the kept part's fell: its
         // first sample moves on to the kept part's frame grid
-        const int64_t align = m_c.m_resume->AudioGridDrop(ost.index, ost.syncOpts, enc);
+        int audio = 0; // this stream's number among its file's sound streams
+        for (const TAVOutputStream& other : m_ost) {
+            if (&other == &ost)
+                break;
+            audio += other.file == ost.file && other.type() == AVMEDIA_TYPE_AUDIO;
+        }
+        const int64_t align = m_c.m_resume->AudioGridDrop(audio, ost.syncOpts, enc);
         const int64_t pad = std::max<int64_t>(0, padSamples - align);
         dropSamples += align - (padSamples - pad);
         padSamples = pad;

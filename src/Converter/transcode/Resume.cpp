@@ -140,18 +140,18 @@ void ResumeSession::BeforeOpen(TAVConverter& c)
     c.DoLog(AV_LOG_INFO, QStringLiteral("Resuming %1 at %2").arg(out, ClockText(m_point.resumeUs)));
 }
 
-int64_t ResumeSession::AudioGridDrop(int stream, int64_t firstSample, const AVCodecContext* enc) const
+int64_t ResumeSession::AudioGridDrop(int audio, int64_t firstSample, const AVCodecContext* enc) const
 {
-    if (m_output.isEmpty() || stream < 0 || size_t(stream) >= m_point.audioFirstJobUs.size() ||
-        m_point.audioFirstJobUs[size_t(stream)] == INT64_MIN || enc->frame_size <= 1 || enc->sample_rate <= 0 ||
+    if (m_output.isEmpty() || audio < 0 || size_t(audio) >= m_point.audioFirstJobUs.size() ||
+        enc->frame_size <= 1 || enc->sample_rate <= 0 ||
         (enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))
         return 0;
     const int64_t rate = enc->sample_rate, frame = enc->frame_size;
     // the kept run's clock began where its first packet lies plus the
     // encoder's priming; within what the container's time bases can tell,
     // that is the job's start, as it is whenever the sound starts with it
-    int64_t keptStart = av_rescale(m_point.audioFirstJobUs[size_t(stream)], rate, 1000000) + enc->initial_padding;
-    if (std::abs(keptStart) <= av_rescale(m_point.audioTickUs[size_t(stream)], rate, 1000000) + 1)
+    int64_t keptStart = av_rescale(m_point.audioFirstJobUs[size_t(audio)], rate, 1000000) + enc->initial_padding;
+    if (std::abs(keptStart) <= av_rescale(m_point.audioTickUs[size_t(audio)], rate, 1000000) + 1)
         keptStart = 0;
     const int64_t restStart = av_rescale(m_point.resumeUs, rate, 1000000) + firstSample;
     return ((keptStart - restStart) % frame + frame) % frame;

@@ -44,14 +44,15 @@ public:
     // reason a join failed (the output is then as it was), else empty.
     QString AfterRun(TAVConverter& c, ConverterEngine& e, bool completed);
 
-    // On the worker, when the audio clock of output stream starts at
-    // firstSample (the job's own samples): how many samples the rest leaves
+    // On the worker, when the audio clock of the output's sound stream
+    // number audio (0: its first sound stream) starts at firstSample (the
+    // job's own samples): how many samples the rest leaves
     // out first so that its encoder's frames cover the same stretches of
     // the source as the kept part's did. Frames on another grid would have
     // the join put the rest's sound up to half a frame off its time, and
     // the first of them overlap a kept frame made of other sound. 0 when
     // the job is not resumed or the stream has no fixed frame size.
-    int64_t AudioGridDrop(int stream, int64_t firstSample, const AVCodecContext* enc) const;
+    int64_t AudioGridDrop(int audio, int64_t firstSample, const AVCodecContext* enc) const;
 
     // On the worker: how long before the rest's start its pictures are read
     // without being encoded. A frame rate that differs from the source's

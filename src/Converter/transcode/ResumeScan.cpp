@@ -166,14 +166,15 @@ bool ChooseVideoCut(AVFormatContext* ic, const std::vector<std::vector<PacketInf
         }
         p.keptPackets = kept;
         p.audioEndNormUs = audioEnd;
-        p.audioFirstJobUs.assign(ic->nb_streams, INT64_MIN);
-        p.audioTickUs.assign(ic->nb_streams, 0);
+        p.audioFirstJobUs.clear();
+        p.audioTickUs.clear();
         for (unsigned s = 0; s < ic->nb_streams; ++s) {
-            if (ic->streams[s]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO || packets[s].empty())
+            if (ic->streams[s]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
                 continue;
-            p.audioFirstJobUs[s] = packets[s].front().tsUs - firstUs;
+            // (every sound stream has kept packets: the cut needs them)
+            p.audioFirstJobUs.push_back(packets[s].front().tsUs - firstUs);
             // both times are rounded to their streams' time bases
-            p.audioTickUs[s] = TickUs(ic->streams[s]) + TickUs(ic->streams[v]);
+            p.audioTickUs.push_back(TickUs(ic->streams[s]) + TickUs(ic->streams[v]));
         }
         return true;
     }

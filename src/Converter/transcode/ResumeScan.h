@@ -30,10 +30,12 @@ struct ResumePoint
     // per stream: where the kept sound ends (norm, microseconds); the new
     // part's sound follows from there
     std::vector<int64_t> audioEndNormUs;
-    // per stream, when pictures anchor the time lines: where the kept run put
-    // its first sound packet (job time, microseconds; INT64_MIN for other
-    // streams) and how finely the container tells it. The rest's encoder is
-    // started on the same frame grid from it (ResumeSession::AudioGridDrop).
+    // per sound stream in the order of the file's sound streams (a demuxer
+    // may number streams otherwise than the muxer did), when pictures anchor
+    // the time lines: where the kept run put its first sound packet (job
+    // time, microseconds) and how finely the container tells it. The rest's
+    // encoder is started on the same frame grid from it
+    // (ResumeSession::AudioGridDrop).
     std::vector<int64_t> audioFirstJobUs;
     std::vector<int64_t> audioTickUs;
 };
