@@ -23,11 +23,11 @@ namespace {
 const QString kFileName = QStringLiteral("av.cfg");
 const QString kRootName = QStringLiteral("My Conversions");
 // Bumped with each change of the schema; Open upgrades older files step by step.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 const char* const kSchema[] = {
     "create table Conversions (ID integer primary key autoincrement, Converting boolean not null default 1, "
-    "ConvertSettings text, ConvertedDate datetime, CategoryId integer, Log text)",
+    "ConvertSettings text, ConvertedDate datetime, CategoryId integer, Log text, UsedTime integer)",
     // category ids are never reused, so a task made for a deleted category
     // goes to the root and not into a newer category that got the same id
     "create table Categories (ID integer primary key autoincrement, Category text, Path text, Parent integer)",
@@ -36,6 +36,8 @@ const char* const kSchema[] = {
 };
 
 const QStringList kConversionColumns = {"ID", "Converting", "ConvertSettings", "ConvertedDate", "CategoryId", "Log"};
+// Added by version 2: seconds the task's runs have used (null: not known).
+const QString kUsedTimeColumn = QStringLiteral("UsedTime");
 const QStringList kCategoryColumns = {"ID", "Category", "Path", "Parent"};
 
 QString LogText(const QStringList& log)
@@ -205,6 +207,21 @@ struct TPersistentManager::Private
         EnsureRoot(rootFolder);
     }
 
+    // Brings a file of an older version up to this one, step by step.
+    void Upgrade() const
+    {
+        QSqlQuery q = Run(QStringLiteral("pragma user_version"));
+        const int version = q.next() ? q.value(0).toInt() : 0;
+        if (version >= kSchemaVersion)
+            return;
+        Transaction([&] {
+            // version 2: the time the task's runs used, kept across restarts
+            if (!Columns(QStringLiteral("Conversions")).contains(kUsedTimeColumn.toLower()))
+                Run(QStringLiteral("alter table Conversions add column %1 integer").arg(kUsedTimeColumn));
+            Run(QStringLiteral("pragma user_version=%1").arg(kSchemaVersion));
+        });
+    }
+
     // The root category always exists: a file that lost it gets it back.
     void EnsureRoot(const QString& rootFolder) const
     {
@@ -287,10 +304,12 @@ QString TPersistentManager::Open(const QString& settingsFolder, const QString& r
         }
         try {
             QSqlQuery(d->db()).exec(QStringLiteral("pragma foreign_keys=off"));
-            if (empty)
+            if (empty) {
                 d->CreateSchema(rootFolder);
-            else
+            } else {
+                d->Upgrade();
                 d->EnsureRoot(rootFolder);
+            }
         } catch (...) {
             d->Disconnect();
             throw;
@@ -348,6 +367,12 @@ void TPersistentManager::SaveSettings(int id, const QString& settings)
     d->Run(QStringLiteral("update conversions set ConvertSettings=? where ID=%1").arg(id), {settings});
 }
 
+void TPersistentManager::SaveUsedTime(int id, int64_t seconds)
+{
+    d->Run(QStringLiteral("update conversions set %1=? where ID=%2").arg(kUsedTimeColumn).arg(id),
+           {qlonglong(seconds)});
+}
+
 void TPersistentManager::ClearLog(int id)
 {
     d->Run(QStringLiteral("update conversions set Log=NULL where ID=%1").arg(id));
@@ -392,7 +417,7 @@ std::vector<TConversionRow> ReadConversions(QSqlQuery& q)
     const int id = r.indexOf(QStringLiteral("ID")), converting = r.indexOf(QStringLiteral("Converting")),
               settings = r.indexOf(QStringLiteral("ConvertSettings")),
               date = r.indexOf(QStringLiteral("ConvertedDate")), category = r.indexOf(QStringLiteral("CategoryId")),
-              log = r.indexOf(QStringLiteral("Log"));
+              log = r.indexOf(QStringLiteral("Log")), used = r.indexOf(kUsedTimeColumn);
     std::vector<TConversionRow> rows;
     while (q.next()) {
         TConversionRow row;
@@ -404,6 +429,7 @@ std::vector<TConversionRow> ReadConversions(QSqlQuery& q)
             row.ConvertedDate = ReadDate(d.toString());
         row.CategoryId = q.value(category).toInt();
         row.LogText = q.value(log).toString();
+        row.UsedTime = used >= 0 ? q.value(used).toLongLong() : 0;
         rows.push_back(std::move(row));
     }
     return rows;

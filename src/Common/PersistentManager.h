@@ -39,6 +39,7 @@ struct TConversionRow
     QDateTime ConvertedDate; // invalid while the task has not finished; may be in UTC
     int CategoryId = 0;      // 0 while null (the task has not finished)
     QString LogText;         // as stored, each line ended by CR LF; empty when null
+    int64_t UsedTime = 0;    // seconds the task's runs have used so far; 0 when null
     // The log lines (split on demand: a long history is read without them).
     QStringList Log() const { return SplitLog(LogText); }
     static QStringList SplitLog(const QString& text);
@@ -92,6 +93,8 @@ public:
     void SaveLog(int id, const QStringList& log);
     // Sets the row's settings document (a row that stays converting).
     void SaveSettings(int id, const QString& settings);
+    // The seconds the task's runs have used so far, Used Time after a restart.
+    void SaveUsedTime(int id, int64_t seconds);
     void ClearLog(int id);
     void DeleteTask(int id);
 

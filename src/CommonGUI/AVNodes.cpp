@@ -70,6 +70,7 @@ std::unique_ptr<TConvertingTask> TaskFromRow(const TConversionRow& row, TTaskEnv
     auto task = std::make_unique<TConvertingTask>(std::make_unique<TConversionSettings>(), env);
     task->SetID(row.ID);
     task->SetStoredLog(row.LogText);
+    task->SetStoredUsedTime(row.UsedTime);
     try {
         task->SetStoredSettings(row.ConvertSettings);
     } catch (const EEngineError& e) {

@@ -148,10 +148,15 @@ public:
     // (same source, same settings), which ResumeTask carries on
     // (AVTaskResume.cpp). Start still begins anew.
     bool CanResumeTask() const;
+    // Why a stopped or failed task cannot be resumed (for the action's
+    // tooltip); empty when it can, or when it is not stopped.
+    QString ResumeTaskRefusal() const;
     void ResumeTask();
     // Seconds of the earlier runs that the current run carries on; Used
     // Time shows them with the current run's.
     int64_t EarlierUsedTime() const { return m_earlierUsedS; }
+    // What the history kept of it for a task brought back by a restart.
+    void SetStoredUsedTime(int64_t seconds) { m_earlierUsedS = std::max<int64_t>(0, seconds); }
 
     // Deletes the history row, the files asked for, and the task itself
     // (at once when its node is shown, else with its node's list). Throws
@@ -230,8 +235,11 @@ private:
     bool m_runFailed = false; // the current run ended with an error
     bool m_resumeNext = false; // the next Start carries on the output
     int64_t m_earlierUsedS = 0;
+    int64_t m_storedUsedS = -1; // what the history holds of Used Time (-1: not written by this run)
     bool m_runFactsStored = false; // this run's duration and source size are in the row
     void StoreRunFacts();
+    int64_t UsedSeconds() const; // Used Time: the earlier runs' and this run's
+    void StoreUsedTime();
 
     mutable std::mutex m_logLock; // guards m_log (the worker appends)
     QStringList m_log;

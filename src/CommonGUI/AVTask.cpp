@@ -221,6 +221,7 @@ void TAVTask::Start()
     m_converter->SetResumeOutput(m_resumeNext);
     if (!std::exchange(m_resumeNext, false))
         m_earlierUsedS = 0;
+    m_storedUsedS = -1;
     InvalidateRow();
     m_converter->Start();
 }
@@ -254,7 +255,28 @@ void TAVTask::HandleProgress(TAVConverter*)
 {
     if (!m_runFactsStored)
         StoreRunFacts();
+    // now and then, so a program that is killed loses little of it
+    if (m_converter && (m_storedUsedS < 0 || UsedSeconds() >= m_storedUsedS + 10))
+        StoreUsedTime();
     InvalidateRow();
+}
+
+int64_t TAVTask::UsedSeconds() const
+{
+    return m_earlierUsedS + (m_converter ? m_converter->GetElapsedTime() : 0);
+}
+
+void TAVTask::StoreUsedTime()
+{
+    if (m_id == 0 || !m_env || !m_env->Db || !m_env->Db->IsOpen())
+        return;
+    const int64_t used = UsedSeconds();
+    try {
+        m_env->Db->SaveUsedTime(m_id, used);
+        m_storedUsedS = used;
+    } catch (const std::exception& e) {
+        qCWarning(lcTask, "%s", e.what());
+    }
 }
 
 void TAVTask::StoreRunFacts()
@@ -350,6 +372,9 @@ void TAVTask::HandleFailed(TAVConverter* sender)
 
 void TAVTask::HandleFinished(TAVConverter*)
 {
+    // Used Time of every run, also one that stopped or failed, for a resume
+    // after the next start of the program
+    StoreUsedTime();
     // a stopped run keeps its log for the next start of the program
     if (m_status == stError && !m_runFailed)
         StoreLog();

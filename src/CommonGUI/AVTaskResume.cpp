@@ -6,6 +6,7 @@
 #include "ConversionSettings.h"
 #include "transcode/AVConverter.h"
 #include "transcode/Resume.h"
+#include "transcode/ResumeRecord.h"
 
 #include <QFileInfo>
 
@@ -21,6 +22,18 @@ bool TAVTask::CanResumeTask() const
     if (s->SourceType() != TConversionSettings::stFile)
         return false;
     return CanResume(s->SourceFile(), s->TargetFile(), *s->ConvertOptions());
+}
+
+QString TAVTask::ResumeTaskRefusal() const
+{
+    if (m_status != stError || m_isConverted)
+        return {};
+    const TConversionSettings* s = Settings();
+    if (s->SourceType() != TConversionSettings::stFile)
+        return QStringLiteral("only a conversion of a file can be resumed");
+    if (!QFileInfo::exists(s->TargetFile()))
+        return QStringLiteral("%1 was not written yet; Start converts it").arg(s->TargetFile());
+    return ResumeRefusal(s->SourceFile(), s->TargetFile(), *s->ConvertOptions());
 }
 
 void TAVTask::ResumeTask()

@@ -205,7 +205,7 @@ void TFormMain::BuildActions()
     actPauseTask = new QAction(StatusIcon(TStatusPicture::Paused), QStringLiteral("Pause Task"), this);
     actStopTask = new QAction(StatusIcon(TStatusPicture::Stopped), QStringLiteral("Stop Task"), this);
     actResumeTask = new QAction(s->standardIcon(QStyle::SP_MediaSeekForward), QStringLiteral("Resume Task"), this);
-    actResumeTask->setToolTip(QStringLiteral("Carry on a stopped task's output where it stopped"));
+
     actExit = new QAction(QStringLiteral("Exit"), this);
     actExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     // the toolbar's tooltips name the keys
@@ -214,6 +214,7 @@ void TFormMain::BuildActions()
         {actPauseTask, QKeySequence(Qt::CTRL | Qt::Key_P)},
         {actStopTask, QKeySequence(Qt::CTRL | Qt::Key_Period)},
         {actNewConversion, QKeySequence(Qt::CTRL | Qt::Key_N)},
+        {actResumeTask, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)},
     };
     for (const auto& [action, key] : keys) {
         action->setShortcut(key);
@@ -390,6 +391,12 @@ void TFormMain::UpdateActions()
     actPauseTask->setEnabled(current && status == TAVTask::stRunning);
     actStopTask->setEnabled(std::any_of(selected.begin(), selected.end(), IsActive));
     actResumeTask->setEnabled(current && selected.size() == 1 && current->CanResumeTask());
+    // a stopped task that cannot be carried on says why
+    const QString refusal = current && selected.size() == 1 ? current->ResumeTaskRefusal() : QString();
+    actResumeTask->setToolTip(refusal.isEmpty() ? QStringLiteral("%1 (%2)").arg(actResumeTask->text(),
+                                                                               actResumeTask->shortcut().toString(
+                                                                                   QKeySequence::NativeText))
+                                                : QStringLiteral("Cannot resume: ") + refusal);
     m_dm->actDeleteTask->setEnabled(!selected.isEmpty());
     const bool one = selected.size() == 1 && current;
     m_dm->actOpenSource->setEnabled(one && current->CanOpenSource());

@@ -267,3 +267,48 @@ TEST_F(History, FolderThatCannotBeMadeIsAnError)
     EXPECT_THROW(db.Open(dir + "/plainfile/sub", "/r"), EDatabaseError);
     EXPECT_FALSE(db.IsOpen());
 }
+
+TEST_F(History, UsedTimeIsKeptAndAFirstVersionFileGainsItWithItsRowsIntact)
+{
+    // a history written by the first version: no UsedTime column
+    QDir().mkpath(folder);
+    {
+        RawDb raw(file);
+        for (const char* sql :
+             {"create table Conversions (ID integer primary key autoincrement, Converting boolean not null default 1, "
+              "ConvertSettings text, ConvertedDate datetime, CategoryId integer, Log text)",
+              "create table Categories (ID integer primary key autoincrement, Category text, Path text, Parent integer)",
+              "insert into Categories(ID, Category, Path, Parent) values(1, 'My Conversions', '/v', -1)",
+              "insert into Conversions(Converting, ConvertSettings, Log) values(1, '<data/>', 'a line\r\n')",
+              "pragma user_version=1"})
+            raw.Row(QString::fromLatin1(sql));
+    }
+    EXPECT_EQ(OpenDb(), "");
+    auto rows = db.LoadConvertingTasks();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].UsedTime, 0) << "not known for a row of the first version";
+    EXPECT_EQ(rows[0].ConvertSettings, "<data/>");
+    EXPECT_EQ(rows[0].Log(), QStringList{"a line"});
+
+    db.SaveUsedTime(rows[0].ID, 754);
+    db.Close();
+    {
+        RawDb raw(file);
+        EXPECT_EQ(raw.Count("pragma user_version"), 2);
+        EXPECT_EQ(raw.Count("select UsedTime from Conversions"), 754);
+    }
+    EXPECT_EQ(OpenDb(), "");
+    rows = db.LoadConvertingTasks();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].UsedTime, 754);
+    EXPECT_EQ(rows[0].ConvertSettings, "<data/>");
+    EXPECT_EQ(db.IntegrityCheck(), "ok");
+
+    // a new file has the column from the start
+    db.Close();
+    ASSERT_TRUE(QFile::remove(file));
+    EXPECT_EQ(OpenDb(), "");
+    const int id = db.NewDbTask("<data/>");
+    db.SaveUsedTime(id, 9);
+    EXPECT_EQ(db.LoadConvertingTasks().at(0).UsedTime, 9);
+}

@@ -4,6 +4,8 @@
 // program is resumed too. The result is checked with ffprobe.
 #include "MainWindowSupport.h"
 #include "MediaFixtures.h"
+#include "ConversionSettings.h"
+#include "profiles/AVProfile.h"
 #include "transcode/AVConverter.h"
 
 #include <QToolBar>
@@ -81,10 +83,17 @@ TEST_F(MainWindowTest, ATaskRestoredAfterARestartCanBeResumed)
 {
     TAVTask* task = NewTask(Clip(), "restored.avi");
     ASSERT_NE(task, nullptr);
+    // a pause on the way makes the run's Used Time a few seconds
+    ASSERT_TRUE(ReachProgress(task, 10));
+    task->Pause();
+    QTest::qWait(2500);
+    task->Resume();
     ASSERT_TRUE(ReachProgress(task, 45));
     SelectRows({0});
     window->actStopTask->trigger();
     ASSERT_TRUE(WaitFor([&] { return task->Converter()->Finished(); }));
+    const int64_t used = task->Converter()->GetElapsedTime();
+    ASSERT_GE(used, 2);
 
     // the program goes and comes back: the task is listed again, stopped
     CloseWindow();
@@ -93,17 +102,69 @@ TEST_F(MainWindowTest, ATaskRestoredAfterARestartCanBeResumed)
     SelectRows({0});
     TAVTask* restored = Converting()->Tasks().first();
     EXPECT_EQ(restored->Status(), Status::stError);
+    // Used Time comes back from the history
+    EXPECT_EQ(restored->EarlierUsedTime(), used);
+    EXPECT_EQ(Tasks()->data(Tasks()->index(0, 9)).toString(), TimeText(used));
     ASSERT_TRUE(window->actResumeTask->isEnabled());
     EXPECT_TRUE(window->actStartTask->isEnabled());
 
     window->actResumeTask->trigger();
     ASSERT_TRUE(WaitFor([&] { return restored->Converter() && restored->Converter()->ResumedUs() > 0; }));
+    EXPECT_EQ(restored->EarlierUsedTime(), used) << "the resumed run adds to the earlier runs' time";
     QPointer<TAVTask> watched(restored);
     ASSERT_TRUE(WaitFor([&] { return !watched || watched->Status() == Status::stFinished; }, 120000));
     const ProbeResult probe = Probe(dir.filePath("restored.avi"));
     EXPECT_NEAR(probe.duration, 40.0, 0.05);
     ASSERT_NE(probe.First("video"), nullptr);
     EXPECT_EQ(probe.First("video")->packets, 1000);
+}
+
+TEST_F(MainWindowTest, AStoppedIPadTaskCanBeResumedAndARefusedOneSaysWhy)
+{
+    // the task as the new conversion dialog makes it with the profile
+    TAVProfile* profile = nullptr;
+    for (int i = 0; i < dm->Profiles()->Count(); ++i)
+        if (dm->Profiles()->Items(i)->Description() == "IPad H264 Video")
+            profile = dm->Profiles()->Items(i);
+    ASSERT_NE(profile, nullptr);
+    const QString source = dir.filePath("ipad-source.mp4");
+    ASSERT_TRUE(QFile::copy(Fixture("resume-gui-av-40s.mp4",
+                                    {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=40", "-f", "lavfi",
+                                     "-i", "sine=frequency=440:duration=40", "-c:v", "libx264", "-preset", "ultrafast",
+                                     "-g", "50", "-pix_fmt", "yuv420p", "-c:a", "aac"}),
+                            source));
+    auto settings = std::make_unique<TConversionSettings>();
+    settings->ConvertOptions()->m_inputFormat.clear();
+    profile->Apply(settings->ConvertOptions());
+    settings->SetSourceFile(source);
+    settings->SetSourceType(TConversionSettings::stFile);
+    // the first conversion into the category's folder: it is made by the job
+    settings->SetTargetFile(dir.filePath("IPad/ipad.mp4"));
+    settings->SetProfile(profile->Description());
+    settings->SetCategoryId(1);
+    nextSettings.push_back(std::move(settings));
+    window->actNewConversion->trigger();
+    ASSERT_EQ(Converting()->Tasks().size(), 1);
+    TAVTask* task = Converting()->Tasks().last();
+    SelectRows({0});
+    ASSERT_TRUE(ReachProgress(task, 45));
+    window->actStopTask->trigger();
+    ASSERT_TRUE(WaitFor([&] { return task->Converter()->Finished(); }));
+    window->UpdateActions();
+    EXPECT_TRUE(window->actResumeTask->isEnabled()) << window->actResumeTask->toolTip().toStdString();
+    EXPECT_FALSE(window->actResumeTask->toolTip().contains("Cannot resume"));
+
+    // the source changed since: not resumable, and the tooltip tells why
+    QFile file(source);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(file.fileTime(QFileDevice::FileModificationTime).addSecs(5),
+                                 QFileDevice::FileModificationTime));
+    file.close();
+    window->UpdateActions();
+    EXPECT_FALSE(window->actResumeTask->isEnabled());
+    EXPECT_TRUE(window->actResumeTask->toolTip().contains("has changed")) << window->actResumeTask->toolTip().toStdString();
+    // Start still converts it anew
+    EXPECT_TRUE(window->actStartTask->isEnabled());
 }
 
 } // namespace korvane::test

@@ -198,6 +198,18 @@ QStringList Journey::HistoryRows()
     return rows;
 }
 
+QString Journey::HistoryLogs()
+{
+    QString logs;
+    ReadHistory(HistoryFile(), [&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        if (q.exec("select Log from Conversions order by ID"))
+            while (q.next())
+                logs += q.value(0).toString();
+    });
+    return logs;
+}
+
 QString Journey::IntegrityCheck()
 {
     QString result;

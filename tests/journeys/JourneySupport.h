@@ -39,6 +39,8 @@ protected:
     // Rows of the history: "converting" or "finished", in ID order.
     QStringList HistoryRows();
     QString IntegrityCheck();
+    // The stored logs of every row, one after the other.
+    QString HistoryLogs();
 
     // Runs the program as an unprivileged user where this test is root
     // (file permissions do not hold root back).

@@ -108,6 +108,66 @@ TEST_F(Journey, KillNineMidConversionThenRestartAndDeleteTheStaleTask)
     EXPECT_EQ(IntegrityCheck(), "ok");
 }
 
+TEST_F(Journey, KillNineMidConversionThenRestartAndResumeTheTask)
+{
+    // 120 s with sound, into Matroska (the choice the dialog remembers)
+    const QString clip = CopyInto(dir.path(), Fixture("resume-journey-120s.mp4",
+                                                      {"-f", "lavfi", "-i", "testsrc=size=640x480:rate=25:duration=120",
+                                                       "-f", "lavfi", "-i", "sine=frequency=440:duration=120", "-c:v",
+                                                       "libx264", "-preset", "ultrafast", "-g", "50", "-pix_fmt",
+                                                       "yuv420p", "-c:a", "aac", "-shortest"}));
+    ASSERT_TRUE(QDir().mkpath(ConfigFolder()));
+    {
+        QSettings choices(ConfigFolder() + "/VelquistNewConversion.ini", QSettings::IniFormat);
+        choices.setValue("Category", "Video");
+        choices.setValue("Profile", "Matroska Video");
+    }
+    QProcess* first = Start({clip});
+    const QString dialog = WaitWindow(kDialog);
+    ASSERT_FALSE(dialog.isEmpty());
+    Keys(dialog, {"Return"});
+    const QString output = OutputFolder() + "/resume-journey-120s.mkv";
+    // past the first key picture after the start (the profile's are 10 s apart)
+    ASSERT_TRUE(WaitFor([&] { return HistoryRows() == QStringList{"converting"} && QFileInfo(output).size() > 4000000; },
+                        180000))
+        << Outputs(OutputFolder()).join(", ").toStdString();
+    ::kill(first->processId(), SIGKILL);
+    first->waitForFinished(10000);
+    const qint64 killedSize = QFileInfo(output).size();
+
+    QProcess* second = Start();
+    const QString window = WaitWindow(kMainWindow);
+    ASSERT_FALSE(window.isEmpty());
+    // the restored task selected, then Resume Task by its key
+    Keys(window, {"Tab", "Home", "space", "ctrl+shift+r"});
+    ASSERT_TRUE(WaitFor([&] { return HistoryRows() == QStringList{"finished"}; }, 180000))
+        << HistoryRows().join(",").toStdString() << "\n"
+        << HistoryLogs().toStdString();
+    EXPECT_EQ(second->state(), QProcess::Running);
+    EXPECT_EQ(Outputs(OutputFolder()), QStringList{"resume-journey-120s.mkv"}) << "no hidden part or join left";
+    EXPECT_FALSE(QFileInfo::exists(OutputFolder() + "/.resume-journey-120s.mkv.korvane-resume"));
+    // the run carried the output on (and did not start over)
+    const QString logs = HistoryLogs();
+    EXPECT_TRUE(logs.contains("Resuming " + output + " at")) << logs.toStdString();
+    EXPECT_FALSE(logs.contains("converting from the start")) << logs.toStdString();
+    EXPECT_GT(killedSize, 4000000);
+
+    // against a full conversion of the same source with the same profile
+    const QString full = dir.filePath("full.mkv");
+    const ProcessResult r =
+        RunProcess(KORVANE_CLI, {"convert", clip, "-p", "Matroska Video", "-o", full, "-q"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const ProbeResult a = Probe(full), b = Probe(output);
+    ASSERT_TRUE(b.ok) << b.error.toStdString();
+    EXPECT_NEAR(b.duration, a.duration, 0.041);
+    ASSERT_TRUE(a.First("video") && b.First("video"));
+    EXPECT_NEAR(double(b.First("video")->packets), double(a.First("video")->packets), 1.0);
+    ASSERT_TRUE(a.First("audio") && b.First("audio"));
+    EXPECT_NEAR(double(b.First("audio")->packets), double(a.First("audio")->packets), 1.0);
+    EXPECT_EQ(DecodeErrors(output), "");
+    EXPECT_EQ(IntegrityCheck(), "ok");
+}
+
 TEST_F(Journey, AHistoryFileThatCannotBeWrittenThenDelete)
 {
     ASSERT_TRUE(RunAsNobody());

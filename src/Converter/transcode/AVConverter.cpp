@@ -68,6 +68,11 @@ int64_t TAVConverter::ResumedUs() const
     return m_resume->resumedUs;
 }
 
+int64_t TAVConverter::ResumePrerollUs() const
+{
+    return m_resume->VideoPrerollUs();
+}
+
 bool TAVConverter::Pause()
 {
     TState expected = stRunning;

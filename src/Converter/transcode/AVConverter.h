@@ -94,6 +94,9 @@ public:
     bool ResumeOutput() const;
     // The part of the window the output held before this job (microseconds).
     int64_t ResumedUs() const;
+    // On the worker: how long before its start a resumed job reads pictures
+    // only to set its frame rate's pace (microseconds; 0 for other jobs).
+    int64_t ResumePrerollUs() const;
 
     void Start();
     // A pause asked while the job still opens its files takes effect when

@@ -2,6 +2,7 @@
 // stretch), converts channels, rate and sample format, applies the volume,
 // and collects samples in a FIFO until the encoder has a whole frame.
 #include "transcode/AVConverter.h"
+#include "transcode/Resume.h"
 #include "transcode/Transcoder.h"
 
 #include <cmath>
@@ -110,12 +111,13 @@ void Transcoder::OpenResampler(TAVOutputStream& ost, const AVFrame* decoded)
 }
 
 // Converts count input samples (none: drains the resampler), applies the
-// volume and appends what comes out to the FIFO, leaving out the first skip
-// samples.
+// volume and appends what comes out to the FIFO, leaving out skip samples
+// more than are still pending (those run on into later calls).
 void Transcoder::ResampleIntoFifo(TAVOutputStream& ost, const uint8_t* const* input, int count, int64_t skip)
 {
     AVCodecContext* enc = ost.encoder();
     AVFrame* out = ost.audioFrame.get();
+    ost.dropPending += skip;
     ReserveSamples(out, enc, swr_get_out_samples(ost.resampler.get(), count) + 16);
     const int got = swr_convert(ost.resampler.get(), out->extended_data, out->nb_samples,
                                 const_cast<const uint8_t**>(input), count);
@@ -130,7 +132,9 @@ void Transcoder::ResampleIntoFifo(TAVOutputStream& ost, const uint8_t* const* in
         ApplyVolume(out, volume);
         out->nb_samples = capacity;
     }
-    const int kept = int(std::max<int64_t>(0, got - skip));
+    const int64_t dropped = std::min<int64_t>(got, ost.dropPending);
+    ost.dropPending -= dropped;
+    const int kept = int(got - dropped);
     if (kept == 0)
         return;
     // the leading samples to drop are skipped by offsetting each plane
@@ -201,6 +205,21 @@ void Transcoder::EncodeAudio(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
                 swr_set_compensation(ost.resampler.get(), comp, rate);
             }
         }
+    }
+    if (!ost.audioClockStarted) {
+        // a resumed job's frames must fall where the kept part's fell: its
+        // first sample moves on to the kept part's frame grid
+        int audio = 0; // this stream's number among its file's sound streams
+        for (const TAVOutputStream& other : m_ost) {
+            if (&other == &ost)
+                break;
+            audio += other.file == ost.file && other.type() == AVMEDIA_TYPE_AUDIO;
+        }
+        const int64_t align = m_c.m_resume->AudioGridDrop(audio, ost.syncOpts, enc);
+        const int64_t pad = std::max<int64_t>(0, padSamples - align);
+        dropSamples += align - (padSamples - pad);
+        padSamples = pad;
+        ost.syncOpts += align;
     }
     ost.audioClockStarted = true;
     if (padSamples > 0)

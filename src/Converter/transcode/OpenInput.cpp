@@ -242,7 +242,8 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
     if (ctx->start_time != AV_NOPTS_VALUE)
         t0 += ctx->start_time;
     if (o.m_startTime != 0) {
-        av_seek_frame(ctx, -1, t0, AVSEEK_FLAG_BACKWARD); // a failed seek reads from the start
+        // a resumed job reads its pictures from a little earlier (see ResumeSession::VideoPrerollUs)
+        av_seek_frame(ctx, -1, t0 - c.ResumePrerollUs(), AVSEEK_FLAG_BACKWARD); // a failed seek reads from the start
     }
     entry.tsOffsetUs = o.CopyTimestamps ? o.InputTimestampOffset : o.InputTimestampOffset - t0;
     if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)

@@ -99,10 +99,14 @@ int Transcoder::OutputPacket(TAVInputStream& ist, const AVPacket* pkt)
 
 void Transcoder::Dispatch(TAVInputStream& ist, AVFrame* frame, AVSubtitle* sub, const AVPacket* pkt)
 {
-    // frames before the requested start are decoded but not encoded
+    // frames before the requested start are decoded but not encoded; a
+    // resumed job's pictures of its preroll go on to set the pace
     if (m_o.m_startTime != 0 && !m_o.CopyTimestamps && ist.ptsUs < 0) {
-        if (!frame || ist.decoder->codec_type != AVMEDIA_TYPE_AUDIO ||
-            ist.ptsUs + av_rescale_q(frame->nb_samples, {1, std::max(1, frame->sample_rate)}, av::kMicroseconds) <= 0)
+        const bool pace = frame && ist.decoder->codec_type == AVMEDIA_TYPE_VIDEO &&
+                          ist.ptsUs >= -m_c.ResumePrerollUs();
+        if (!pace && (!frame || ist.decoder->codec_type != AVMEDIA_TYPE_AUDIO ||
+                      ist.ptsUs + av_rescale_q(frame->nb_samples, {1, std::max(1, frame->sample_rate)},
+                                               av::kMicroseconds) <= 0))
             return;
     }
     for (TAVOutputStream& ost : m_ost) {

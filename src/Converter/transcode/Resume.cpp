@@ -6,6 +6,7 @@
 #include "transcode/Engine.h"
 #include "transcode/ResumeRecord.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cmath>
@@ -14,6 +15,9 @@
 namespace korvane {
 
 namespace {
+
+// Long enough for several repeats or drops of any usual rate change.
+constexpr int64_t kVideoPrerollUs = 2000000;
 
 QString ClockText(int64_t us)
 {
@@ -67,7 +71,13 @@ void ResumeSession::Record(TAVConverter& c)
 {
     QString error;
     const QString out = c.OutputFiles().first();
-    if (WriteResumeRecord(out, ResumeRecord::For(c.InputFiles().first(), *c.ConvertOptions()), &error))
+    // the output's folder may not be there yet (the first conversion into a
+    // category's folder): the job makes it for the output anyway, and the
+    // record goes in first
+    const QString folder = QFileInfo(out).absolutePath();
+    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
+        c.DoLog(AV_LOG_WARNING, QStringLiteral("No resume record for %1: its folder cannot be made").arg(out));
+    else if (WriteResumeRecord(out, ResumeRecord::For(c.InputFiles().first(), *c.ConvertOptions()), &error))
         m_recorded = true;
     else
         c.DoLog(AV_LOG_WARNING, QStringLiteral("No resume record for %1: %2").arg(out, error));
@@ -82,6 +92,7 @@ void ResumeSession::StartOver(TAVConverter& c, const QString& why)
 
 void ResumeSession::BeforeOpen(TAVConverter& c)
 {
+    m_videoPrerollUs = 0;
     if (!Eligible(c))
         return;
     const QString out = c.OutputFiles().first();
@@ -124,8 +135,26 @@ void ResumeSession::BeforeOpen(TAVConverter& c)
         o.m_codecOptions << QStringLiteral("reservoir=0");
         m_addedReservoir = true;
     }
+    m_videoPrerollUs = m_point.pictures ? std::min(kVideoPrerollUs, m_point.resumeUs) : 0;
     resumedUs = m_point.resumeUs;
     c.DoLog(AV_LOG_INFO, QStringLiteral("Resuming %1 at %2").arg(out, ClockText(m_point.resumeUs)));
+}
+
+int64_t ResumeSession::AudioGridDrop(int audio, int64_t firstSample, const AVCodecContext* enc) const
+{
+    if (m_output.isEmpty() || audio < 0 || size_t(audio) >= m_point.audioFirstJobUs.size() ||
+        enc->frame_size <= 1 || enc->sample_rate <= 0 ||
+        (enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))
+        return 0;
+    const int64_t rate = enc->sample_rate, frame = enc->frame_size;
+    // the kept run's clock began where its first packet lies plus the
+    // encoder's priming; within what the container's time bases can tell,
+    // that is the job's start, as it is whenever the sound starts with it
+    int64_t keptStart = av_rescale(m_point.audioFirstJobUs[size_t(audio)], rate, 1000000) + enc->initial_padding;
+    if (std::abs(keptStart) <= av_rescale(m_point.audioTickUs[size_t(audio)], rate, 1000000) + 1)
+        keptStart = 0;
+    const int64_t restStart = av_rescale(m_point.resumeUs, rate, 1000000) + firstSample;
+    return ((keptStart - restStart) % frame + frame) % frame;
 }
 
 QString ResumeSession::AfterRun(TAVConverter& c, ConverterEngine& e, bool completed)

@@ -44,6 +44,25 @@ public:
     // reason a join failed (the output is then as it was), else empty.
     QString AfterRun(TAVConverter& c, ConverterEngine& e, bool completed);
 
+    // On the worker, when the audio clock of the output's sound stream
+    // number audio (0: its first sound stream) starts at firstSample (the
+    // job's own samples): how many samples the rest leaves
+    // out first so that its encoder's frames cover the same stretches of
+    // the source as the kept part's did. Frames on another grid would have
+    // the join put the rest's sound up to half a frame off its time, and
+    // the first of them overlap a kept frame made of other sound. 0 when
+    // the job is not resumed or the stream has no fixed frame size.
+    int64_t AudioGridDrop(int audio, int64_t firstSample, const AVCodecContext* enc) const;
+
+    // On the worker: how long before the rest's start its pictures are read
+    // without being encoded. A frame rate that differs from the source's
+    // repeats or drops pictures by a rule that carries its state from one
+    // picture to the next; started afresh at the cut, it could repeat there
+    // a picture the kept part already ends with. Read from a little
+    // earlier, it falls in step with the run that made the kept part at its
+    // first repeat or drop.
+    int64_t VideoPrerollUs() const { return m_videoPrerollUs; }
+
     // The hidden files beside output that a resume writes.
     static QString PartPath(const QString& output);
     static QString JoinPath(const QString& output);
@@ -58,6 +77,7 @@ private:
     QString m_part;
     ResumePoint m_point;
     bool m_addedReservoir = false; // "reservoir=0" added to the codec options
+    int64_t m_videoPrerollUs = 0;
 };
 
 // What a front end may do with output before a resume: empty when it may

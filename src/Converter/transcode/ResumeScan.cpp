@@ -92,6 +92,12 @@ int64_t FrameDurationUs(const AVStream* st, const std::vector<PacketInfo>& list)
     return 0;
 }
 
+// One step of st's time base in microseconds, at least 1.
+int64_t TickUs(const AVStream* st)
+{
+    return std::max<int64_t>(1, av_rescale_q_rnd(1, st->time_base, av::kMicroseconds, AV_ROUND_UP));
+}
+
 // Audio packets the new part's encoder makes before its sound is used:
 // enough for its priming and the overlap of its first transform. As many at
 // the end of a stopped run hold what its encoder made of the silence after
@@ -146,6 +152,7 @@ bool ChooseVideoCut(AVFormatContext* ic, const std::vector<std::vector<PacketInf
             continue;
         kept[v] = int64_t(k);
         p.anchor = v;
+        p.pictures = true;
         p.anchorNormUs = firstUs;
         p.cutNormUs = cut;
         p.resumeUs = cut - firstUs;
@@ -159,6 +166,16 @@ bool ChooseVideoCut(AVFormatContext* ic, const std::vector<std::vector<PacketInf
         }
         p.keptPackets = kept;
         p.audioEndNormUs = audioEnd;
+        p.audioFirstJobUs.clear();
+        p.audioTickUs.clear();
+        for (unsigned s = 0; s < ic->nb_streams; ++s) {
+            if (ic->streams[s]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+                continue;
+            // (every sound stream has kept packets: the cut needs them)
+            p.audioFirstJobUs.push_back(packets[s].front().tsUs - firstUs);
+            // both times are rounded to their streams' time bases
+            p.audioTickUs.push_back(TickUs(ic->streams[s]) + TickUs(ic->streams[v]));
+        }
         return true;
     }
     return false;

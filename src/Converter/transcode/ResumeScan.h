@@ -22,6 +22,7 @@ struct ResumePoint
     QString reason;        // why the output cannot be kept; empty when it can
     int64_t resumeUs = 0;  // job time (from the window's start) where the rest begins
     int anchor = -1;       // the stream that anchors both time lines (video, else audio)
+    bool pictures = false; // the anchor is a picture stream
     int64_t anchorNormUs = 0; // its first timestamp in the kept output
     int64_t cutNormUs = 0;    // pictures (and other streams) are kept before this
     // per stream of the output: packets kept, in file order (-1: kept by time)
@@ -29,6 +30,14 @@ struct ResumePoint
     // per stream: where the kept sound ends (norm, microseconds); the new
     // part's sound follows from there
     std::vector<int64_t> audioEndNormUs;
+    // per sound stream in the order of the file's sound streams (a demuxer
+    // may number streams otherwise than the muxer did), when pictures anchor
+    // the time lines: where the kept run put its first sound packet (job
+    // time, microseconds) and how finely the container tells it. The rest's
+    // encoder is started on the same frame grid from it
+    // (ResumeSession::AudioGridDrop).
+    std::vector<int64_t> audioFirstJobUs;
+    std::vector<int64_t> audioTickUs;
 };
 
 // Reads output to its last complete packet and finds the last point up to

@@ -76,7 +76,12 @@ struct TAVOutputStream
     int resamplerRate = 0, resamplerFormat = -1; // what the resampler was built for
     av::ChannelLayout resamplerLayout;
     bool audioClockStarted = false;
+    // output samples still to be left out before the first kept one: the
+    // part before the start, and in a resumed job what puts its frames on
+    // the kept part's grid; may be more than one decoded frame holds
+    int64_t dropPending = 0;
     // video
+    bool videoClockStarted = false;
     av::FilterGraphPtr graph;
     AVFilterContext* bufferSource = nullptr;
     AVFilterContext* bufferSink = nullptr;

@@ -249,7 +249,9 @@ void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
         syncIpts = double(ost.sync->ptsUs) / 1000000.0 / av_q2d(enc->time_base);
     int n = 1;
     const int method = v->m_videoSyncMethod;
-    if (method == 0) {
+    // a resumed job's preroll starts its clock where its first picture lies
+    const bool preroll = m_c.ResumePrerollUs() > 0;
+    if (method == 0 || (preroll && !ost.videoClockStarted)) {
         ost.syncOpts = std::llround(syncIpts);
     } else {
         const double d = syncIpts - double(ost.syncOpts);
@@ -264,6 +266,10 @@ void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
             n = int(std::lround(d));
         }
     }
+    ost.videoClockStarted = true;
+    // pictures before the job's start (a resumed job's preroll) only set the pace
+    for (; preroll && n > 0 && ost.syncOpts < 0; --n)
+        ++ost.syncOpts;
     n = std::min(n, MaxFramesFor(AVMEDIA_TYPE_VIDEO) - ost.frameNumber);
     if (n <= 0)
         return;
