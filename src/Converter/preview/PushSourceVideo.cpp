@@ -196,8 +196,10 @@ void TFFPushSource::QueuePicture(AVFrame* frame, int64_t startUs)
     sample->height = h;
     if (frame->sample_aspect_ratio.num > 0 && frame->sample_aspect_ratio.den > 0)
         sample->pixelAspect = frame->sample_aspect_ratio;
-    int64_t durationUs = FrameDurationUs(frame, av_buffersink_get_time_base(m_bufferSink));
-    if (durationUs <= 0)
+    // a picture held from before a graph that failed to build has no sink
+    // to take its time base from
+    int64_t durationUs = m_bufferSink ? FrameDurationUs(frame, av_buffersink_get_time_base(m_bufferSink)) : 0;
+    if (durationUs <= 0 && m_video)
         durationUs = m_video->frameDurationUs;
     sample->startUs = startUs;
     sample->stopUs = startUs + durationUs;
