@@ -104,17 +104,6 @@ struct ChannelLayout
 inline FramePtr NewFrame() { return FramePtr(av_frame_alloc()); }
 inline PacketPtr NewPacket() { return PacketPtr(av_packet_alloc()); }
 
-// A frame's duration in its own time base; 0 or less when it carries none.
-// The field was renamed in libavutil 57.30.
-inline int64_t FrameDuration(const AVFrame* frame)
-{
-#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 30, 100)
-    return frame->duration;
-#else
-    return frame->pkt_duration;
-#endif
-}
-
 // Text of a library error code.
 inline std::string ErrorText(int code)
 {

@@ -81,13 +81,10 @@ struct TAVOutputStream
     AVFilterContext* bufferSource = nullptr;
     AVFilterContext* bufferSink = nullptr;
     av::FramePtr filtered;
-    // frame rate conversion: the last picture given to the encoder's slots
-    // (it fills the slots of a gap before the next one), whether a picture's
-    // own duration counts (no filters of the user's between decoder and
-    // encoder) and how many slots the last pictures gave to the picture
-    // before them, newest first
+    // frame rate conversion: the last picture out of the filters (it fills
+    // the slots of a gap before the next one) and how many slots the last
+    // three pictures gave to the picture before them, newest first
     av::FramePtr lastPicture;
-    bool ownDurations = false;
     int gapFills[3] = {0, 0, 0};
     std::unique_ptr<TSynthChain> synth; // the chain up to its last "synth" element, when it has one
     int sourceWidth = 0, sourceHeight = 0, sourcePixFmt = -1;
@@ -171,7 +168,7 @@ private:
     void FlushVideoFilters(TAVOutputStream& ost);
     void FeedFromSynth(TAVOutputStream& ost, TAVInputStream& ist);
     void EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* picture);
-    double PictureSlots(const TAVOutputStream& ost, const AVFrame* picture) const;
+    double PictureSlots(const TAVOutputStream& ost) const;
     void SendToSlots(TAVOutputStream& ost, AVFrame* picture, int count, int previous);
     void KeepLastPicture(TAVOutputStream& ost, const AVFrame* picture);
     void FillLastSlots(TAVOutputStream& ost);

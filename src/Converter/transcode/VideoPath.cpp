@@ -83,15 +83,12 @@ int Transcoder::ConfigureFilters(TAVInputStream& ist, TAVOutputStream& ost)
     const InputEntry& input = m_e.inputs[ist.file];
     source.startSeconds =
         StreamStartSeconds(input.ctx.get(), ist.stream) + double(input.tsOffsetUs) / AV_TIME_BASE;
-    // the source's nominal rate goes with the pictures: the frame rate
-    // conversion takes a picture's length from it when the picture has no
-    // duration of its own that counts
+    // the source's nominal rate goes with the pictures through the filters
+    // (which may change it): the frame rate conversion takes a picture's
+    // length from the rate that comes out
     source.frameRate = av_guess_frame_rate(input.ctx.get(), ist.stream, nullptr);
     if (source.frameRate.num <= 0 || source.frameRate.den <= 0)
         source.frameRate = {0, 1};
-    // user filters may merge, split or retime pictures: then a picture's
-    // duration is no longer its own
-    ost.ownDurations = !m_o.VideoOptions()->m_deinterlace && stored.trimmed().isEmpty();
     ost.synth.reset();
     if (const SynthSplit split = SplitAtSynth(stored); split.HasSynth()) {
         // the filters up to the last script run in graphs of their own; this
@@ -249,12 +246,14 @@ void Transcoder::PullFilteredVideo(TAVOutputStream& ost, TAVInputStream& ist)
 }
 
 // Frame rate conversion for constant-rate outputs. A picture covers the
-// output slots from its time to its time plus its length; the slots between
-// the end of the picture before and this one's start (a gap in a variable
-// rate source) show the picture before, and the picture itself starts in the
-// slot its time rounds to. The thresholds (1.1 slots before a picture is
-// dropped or repeated, 0.6 of a slot kept by the picture before) are the
-// ffmpeg tool's, so both give the same picture in every slot.
+// output slots from its time to its time plus its length. The slots of a gap
+// before it (a variable rate source that pauses) show the picture before, and
+// the picture itself takes the slots from where its time rounds to, as the
+// ffmpeg tool's constant-rate conversion places them (its thresholds: 1.1
+// slots before a picture is repeated, 0.6 of a slot kept by the picture
+// before). A picture is dropped only when it starts more than 1.1 slots
+// before the next free slot: a slower output keeps its pictures within about
+// a slot of their times, so it lasts as long as the sound.
 void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* picture)
 {
     AVCodecContext* enc = ost.encoder();
@@ -267,7 +266,7 @@ void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
         syncIpts = double(picture->pts) * av_q2d(av_buffersink_get_time_base(ost.bufferSink)) / av_q2d(enc->time_base);
     else
         syncIpts = double(ost.sync->ptsUs) / 1000000.0 / av_q2d(enc->time_base);
-    const double length = PictureSlots(ost, picture);
+    const double length = PictureSlots(ost);
     int n = 1;       // slots this call fills
     int before = 0;  // of them, the first ones that show the picture before
     const int method = v->m_videoSyncMethod;
@@ -284,7 +283,7 @@ void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
         // a picture that starts a little before the next free slot but ends
         // after it starts on that slot: nothing of the picture before is kept
         const double gap = start < 0 && end > 0 ? 0.0 : start;
-        if (end < -1.1) {
+        if (start < -1.1) {
             n = 0;
         } else if (end > 1.1) {
             n = int(std::lrint(float(end)));
@@ -310,25 +309,14 @@ void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
     KeepLastPicture(ost, picture);
 }
 
-// A picture's length in output slots: its own duration, rounded to whole
-// slots, when it counts and is at least half a slot; else one picture of the
-// filtered rate, at most one slot; 0 when neither is known.
-double Transcoder::PictureSlots(const TAVOutputStream& ost, const AVFrame* picture) const
+// A picture's length in output slots: one picture of the filtered rate, at
+// most one slot; 0 when the rate is unknown.
+double Transcoder::PictureSlots(const TAVOutputStream& ost) const
 {
-    const double slot = av_q2d(ost.encoder()->time_base);
-    if (ost.ownDurations) {
-        const int64_t duration = av::FrameDuration(picture);
-        if (duration > 0) {
-            const double lengthInSlots = double(duration) * av_q2d(av_buffersink_get_time_base(ost.bufferSink)) / slot;
-            const long rounded = std::lrint(float(lengthInSlots));
-            if (rounded > 0)
-                return double(rounded);
-        }
-    }
     const AVRational rate = av_buffersink_get_frame_rate(ost.bufferSink);
     if (rate.num <= 0 || rate.den <= 0)
         return 0;
-    return std::min(1.0, 1.0 / (av_q2d(rate) * slot));
+    return std::min(1.0, 1.0 / (av_q2d(rate) * av_q2d(ost.encoder()->time_base)));
 }
 
 // Gives count slots from the next free one to the encoder: the first
