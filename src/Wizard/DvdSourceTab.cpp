@@ -44,16 +44,58 @@ void RunOffThread(QObject* receiver, std::function<T()> work, std::function<void
     worker->start();
 }
 
+// Opens a range of a scanned title as an engine source. A title is an MPEG
+// program stream; the extension tells the engine so instead of leaving it to
+// guess from the first bytes. Raises EEngineError.
+dvd::TDvdSource OpenRange(const dvd::TDvdTitle& title, const QString& volumeLabel, int first, int last, int angle)
+{
+    dvd::TDvdSource source = dvd::OpenDvdTitle(title, volumeLabel, first, last, angle);
+    source.Name += QStringLiteral(".vob");
+    return source;
+}
+
 } // namespace
 
-// A stream opened by a check on its worker: handed to the tab, or freed when
-// the tab went away first.
+// A stream opened on a worker: handed to the tab, or freed when the tab
+// dropped the open (or went away) first. The worker and the GUI thread meet
+// only under lock.
 struct TDvdSourceTab::Pending
 {
     std::mutex lock;
     bool abandoned = false;
     std::optional<dvd::TDvdSource> source;
     QString error;
+
+    // GUI thread: drops the open; a stream it gave already is freed now.
+    void Abandon()
+    {
+        std::lock_guard guard(lock);
+        abandoned = true;
+        if (source) ReleaseStream(source->Handle);
+        source.reset();
+    }
+    // Worker: hands the result over; false (and the stream freed) when the
+    // open was dropped meanwhile.
+    bool Deliver(std::optional<dvd::TDvdSource> opened, const QString& reason)
+    {
+        std::lock_guard guard(lock);
+        if (abandoned) {
+            if (opened) ReleaseStream(opened->Handle);
+            return false;
+        }
+        source = std::move(opened);
+        error = reason;
+        return true;
+    }
+    // GUI thread: takes the result.
+    std::optional<dvd::TDvdSource> Take(QString* reason)
+    {
+        std::lock_guard guard(lock);
+        std::optional<dvd::TDvdSource> taken;
+        taken.swap(source);
+        *reason = error;
+        return taken;
+    }
 };
 
 TDvdSourceTab::TDvdSourceTab(QWidget* parent) : QWidget(parent)
@@ -119,12 +161,8 @@ TDvdSourceTab::TDvdSourceTab(QWidget* parent) : QWidget(parent)
 TDvdSourceTab::~TDvdSourceTab()
 {
     if (m_scanning) QApplication::restoreOverrideCursor();
-    if (m_pending) {
-        std::lock_guard lock(m_pending->lock);
-        m_pending->abandoned = true;
-        if (m_pending->source) ReleaseStream(m_pending->source->Handle);
-        m_pending->source.reset();
-    }
+    if (m_pending) m_pending->Abandon();
+    if (m_previewPending) m_previewPending->Abandon();
 }
 
 void TDvdSourceTab::SetDrives(const std::vector<dvd::TDvdDrive>& drives)
@@ -363,12 +401,7 @@ dvd::TDvdSource TDvdSourceTab::OpenSource() const
 {
     const dvd::TDvdTitle* title = Title();
     if (!title) throw EEngineError("Can not open title");
-    dvd::TDvdSource source =
-        dvd::OpenDvdTitle(*title, m_disc.VolumeLabel, FirstChapter(), LastChapter(), Angle());
-    // A title is an MPEG program stream; the extension tells the engine so
-    // instead of leaving it to guess from the first bytes.
-    source.Name += QStringLiteral(".vob");
-    return source;
+    return OpenRange(*title, m_disc.VolumeLabel, FirstChapter(), LastChapter(), Angle());
 }
 
 void TDvdSourceTab::OpenSourceChecked(TOpened done)
@@ -393,35 +426,60 @@ void TDvdSourceTab::OpenSourceChecked(TOpened done)
                 error = swapped;
             } else {
                 try {
-                    source = dvd::OpenDvdTitle(chosen, disc.VolumeLabel, first, last, angle);
-                    source->Name += QStringLiteral(".vob");
+                    source = OpenRange(chosen, disc.VolumeLabel, first, last, angle);
                 } catch (const std::exception& e) {
                     error = QString::fromUtf8(e.what());
                 }
             }
-            std::lock_guard lock(pending->lock);
-            if (pending->abandoned) {
-                if (source) ReleaseStream(source->Handle);
-                return false;
-            }
-            pending->source = source;
-            pending->error = error;
-            return true;
+            return pending->Deliver(std::move(source), error);
         },
         [this, pending, done, swapped](const bool&) {
             m_checking = false;
-            std::optional<dvd::TDvdSource> source;
             QString error;
-            {
-                std::lock_guard lock(pending->lock);
-                source = pending->source;
-                pending->source.reset();
-                error = pending->error;
-            }
+            std::optional<dvd::TDvdSource> source = pending->Take(&error);
             if (m_pending == pending) m_pending.reset();
             if (error == swapped) RefreshDrives();
             done(source, error);
         });
+}
+
+void TDvdSourceTab::OpenPreviewSource(TOpened done)
+{
+    CancelPreviewOpen();
+    const dvd::TDvdTitle* title = Title();
+    if (!title) return;
+    auto pending = std::make_shared<Pending>();
+    m_previewPending = pending;
+    const dvd::TDvdTitle chosen = *title;
+    const QString label = m_disc.VolumeLabel;
+    const int first = FirstChapter(), last = LastChapter(), angle = Angle();
+    RunOffThread<bool>(
+        this,
+        [pending, chosen, label, first, last, angle] {
+            std::optional<dvd::TDvdSource> source;
+            QString error;
+            try {
+                source = OpenRange(chosen, label, first, last, angle);
+            } catch (const std::exception& e) {
+                error = QString::fromUtf8(e.what());
+            }
+            return pending->Deliver(std::move(source), error);
+        },
+        [this, pending, done](const bool&) {
+            // an open dropped meanwhile had its stream freed by Abandon
+            if (m_previewPending != pending) return;
+            m_previewPending.reset();
+            QString error;
+            std::optional<dvd::TDvdSource> source = pending->Take(&error);
+            done(source, error);
+        });
+}
+
+void TDvdSourceTab::CancelPreviewOpen()
+{
+    if (!m_previewPending) return;
+    m_previewPending->Abandon();
+    m_previewPending.reset();
 }
 
 } // namespace korvane
