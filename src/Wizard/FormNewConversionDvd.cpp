@@ -1,6 +1,6 @@
 // The DVD side of the new conversion dialog: the streams it opens on the
-// chosen title for the preview (on a worker) and for the task, the default output name of
-// a title and the DVD fields of the task's settings.
+// chosen title for the preview (on a worker) and for the task, the default
+// output name of a title and the DVD fields of the task's settings.
 #include "FormNewConversion.h"
 
 #include "ConversionSettings.h"

@@ -267,8 +267,8 @@ void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
     else
         syncIpts = double(ost.sync->ptsUs) / 1000000.0 / av_q2d(enc->time_base);
     const double length = PictureSlots(ost);
-    int n = 1;       // slots this call fills
-    int before = 0;  // of them, the first ones that show the picture before
+    int n = 1;      // slots this call fills
+    int before = 0; // of them, the first ones that show the picture before
     const int method = v->m_videoSyncMethod;
     const double start = syncIpts - double(ost.syncOpts); // against the next free slot
     if (method == 0) {
