@@ -14,7 +14,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStandardItemModel>
-#include <QThread>
+#include <QFuture>
+#include <QPromise>
+#include <QThreadPool>
 #include <mutex>
 
 namespace korvane {
@@ -31,17 +33,33 @@ void FillNumbers(QComboBox* list, int count)
         list->addItem(QString::number(i));
 }
 
-// Runs work on a thread of its own and hands its result to then on the
-// receiver's thread; nothing is handed when the receiver is gone by then.
-// The thread object deletes itself.
+// The tab's disc work (listing drives, reading discs, opening titles) runs
+// on a pool of its own, so a drive that blocks for seconds holds up no other
+// work of the program. At the program's end the pool waits for the work still
+// running: no disc open outlives the stream registry it registers into (made
+// before the pool, it is destroyed after it) and no thread is left behind.
+QThreadPool& DiscPool()
+{
+    [[maybe_unused]] static const bool registryFirst = (IsStreamRegistered(0), true);
+    static QThreadPool pool;
+    // waiting on drives, not computing: more threads than processors, so a
+    // hung open does not hold up the next choice
+    [[maybe_unused]] static const bool sized = (pool.setMaxThreadCount(8), true);
+    return pool;
+}
+
+// Runs work on the disc pool and hands its result to then on the receiver's
+// thread; nothing is handed when the receiver is gone by then.
 template <typename T>
 void RunOffThread(QObject* receiver, std::function<T()> work, std::function<void(const T&)> then)
 {
-    auto result = std::make_shared<T>();
-    QThread* worker = QThread::create([work, result] { *result = work(); });
-    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    QObject::connect(worker, &QThread::finished, receiver, [then, result] { then(*result); });
-    worker->start();
+    auto promise = std::make_shared<QPromise<T>>();
+    promise->start();
+    promise->future().then(receiver, [then](const T& result) { then(result); });
+    DiscPool().start([promise, work] {
+        promise->addResult(work());
+        promise->finish();
+    });
 }
 
 // Opens a range of a scanned title as an engine source. A title is an MPEG
