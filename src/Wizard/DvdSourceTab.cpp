@@ -14,8 +14,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStandardItemModel>
-#include <QFuture>
-#include <QPromise>
+#include <QPointer>
 #include <QThreadPool>
 #include <mutex>
 
@@ -35,30 +34,39 @@ void FillNumbers(QComboBox* list, int count)
 
 // The tab's disc work (listing drives, reading discs, opening titles) runs
 // on a pool of its own, so a drive that blocks for seconds holds up no other
-// work of the program. At the program's end the pool waits for the work still
-// running: no disc open outlives the stream registry it registers into (made
-// before the pool, it is destroyed after it) and no thread is left behind.
-QThreadPool& DiscPool()
+// work of the program. Results are posted to a courier on the GUI thread. At
+// the program's end the pool waits for the work still running (the courier
+// outlives it), so no disc open outlives the stream registry it registers
+// into (made before the pool, it is destroyed after it).
+struct TDiscWork
+{
+    QObject courier;
+    QThreadPool pool; // declared last: destroyed first
+};
+
+TDiscWork& DiscWork()
 {
     [[maybe_unused]] static const bool registryFirst = (IsStreamRegistered(0), true);
-    static QThreadPool pool;
+    static TDiscWork work;
     // waiting on drives, not computing: more threads than processors, so a
     // hung open does not hold up the next choice
-    [[maybe_unused]] static const bool sized = (pool.setMaxThreadCount(8), true);
-    return pool;
+    [[maybe_unused]] static const bool sized = (work.pool.setMaxThreadCount(8), true);
+    return work;
 }
 
-// Runs work on the disc pool and hands its result to then on the receiver's
-// thread; nothing is handed when the receiver is gone by then.
+// Runs work on the disc pool and hands its result to then on the GUI thread;
+// nothing is handed when the receiver is gone by then. Call it on the GUI
+// thread.
 template <typename T>
 void RunOffThread(QObject* receiver, std::function<T()> work, std::function<void(const T&)> then)
 {
-    auto promise = std::make_shared<QPromise<T>>();
-    promise->start();
-    promise->future().then(receiver, [then](const T& result) { then(result); });
-    DiscPool().start([promise, work] {
-        promise->addResult(work());
-        promise->finish();
+    TDiscWork& disc = DiscWork();
+    const QPointer<QObject> target(receiver); // checked only on the GUI thread
+    QObject* courier = &disc.courier;
+    disc.pool.start([target, courier, work, then] {
+        auto result = std::make_shared<T>(work());
+        QMetaObject::invokeMethod(
+            courier, [target, then, result] { if (target) then(*result); }, Qt::QueuedConnection);
     });
 }
 
