@@ -35,13 +35,21 @@ void FillNumbers(QComboBox* list, int count)
 // The tab's disc work (listing drives, reading discs, opening titles) runs
 // on a pool of its own, so a drive that blocks for seconds holds up no other
 // work of the program. Results are posted to a courier on the GUI thread. At
-// the program's end the pool waits for the work still running (the courier
-// outlives it), so no disc open outlives the stream registry it registers
-// into (made before the pool, it is destroyed after it).
+// the program's end the pool waits a while for the work still running, so no
+// disc open outlives the stream registry it registers into (made before the
+// pool, it is destroyed after it); a drive that never answers keeps its
+// thread, and the pool and courier are left to the end of the process rather
+// than hold the program open.
 struct TDiscWork
 {
-    QObject courier;
-    QThreadPool pool; // declared last: destroyed first
+    QObject* courier = new QObject;
+    QThreadPool* pool = new QThreadPool;
+    ~TDiscWork()
+    {
+        if (!pool->waitForDone(10000)) return;
+        delete pool;
+        delete courier;
+    }
 };
 
 TDiscWork& DiscWork()
@@ -50,7 +58,7 @@ TDiscWork& DiscWork()
     static TDiscWork work;
     // waiting on drives, not computing: more threads than processors, so a
     // hung open does not hold up the next choice
-    [[maybe_unused]] static const bool sized = (work.pool.setMaxThreadCount(8), true);
+    [[maybe_unused]] static const bool sized = (work.pool->setMaxThreadCount(8), true);
     return work;
 }
 
@@ -62,8 +70,8 @@ void RunOffThread(QObject* receiver, std::function<T()> work, std::function<void
 {
     TDiscWork& disc = DiscWork();
     const QPointer<QObject> target(receiver); // checked only on the GUI thread
-    QObject* courier = &disc.courier;
-    disc.pool.start([target, courier, work, then] {
+    QObject* courier = disc.courier;
+    disc.pool->start([target, courier, work, then] {
         auto result = std::make_shared<T>(work());
         QMetaObject::invokeMethod(
             courier, [target, then, result] { if (target) then(*result); }, Qt::QueuedConnection);

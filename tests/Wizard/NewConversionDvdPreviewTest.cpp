@@ -65,6 +65,9 @@ public:
     {
         Release();
         m_timer.join();
+        // gone before it is closed: an open that comes later fails instead
+        // of waiting for a writer that never comes
+        ::unlink(m_pipe.constData());
         std::lock_guard lock(m_lock);
         if (m_fd >= 0) ::close(m_fd);
     }
