@@ -14,7 +14,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStandardItemModel>
-#include <QThread>
+#include <QPointer>
+#include <QThreadPool>
 #include <mutex>
 
 namespace korvane {
@@ -31,29 +32,104 @@ void FillNumbers(QComboBox* list, int count)
         list->addItem(QString::number(i));
 }
 
-// Runs work on a thread of its own and hands its result to then on the
-// receiver's thread; nothing is handed when the receiver is gone by then.
-// The thread object deletes itself.
+// The tab's disc work (listing drives, reading discs, opening titles) runs
+// on a pool of its own, so a drive that blocks for seconds holds up no other
+// work of the program. Results are posted to a courier on the GUI thread. At
+// the program's end the pool waits a while for the work still running, so no
+// disc open outlives the stream registry it registers into (made before the
+// pool, it is destroyed after it); a drive that never answers keeps its
+// thread, and the pool and courier are left to the end of the process rather
+// than hold the program open.
+struct TDiscWork
+{
+    QObject* courier = new QObject;
+    QThreadPool* pool = new QThreadPool;
+    ~TDiscWork()
+    {
+        if (!pool->waitForDone(10000)) return;
+        delete pool;
+        delete courier;
+    }
+};
+
+TDiscWork& DiscWork()
+{
+    [[maybe_unused]] static const bool registryFirst = (IsStreamRegistered(0), true);
+    static TDiscWork work;
+    // waiting on drives, not computing: more threads than processors, so a
+    // hung open does not hold up the next choice
+    [[maybe_unused]] static const bool sized = (work.pool->setMaxThreadCount(8), true);
+    return work;
+}
+
+// Runs work on the disc pool and hands its result to then on the GUI thread;
+// nothing is handed when the receiver is gone by then. Call it on the GUI
+// thread.
 template <typename T>
 void RunOffThread(QObject* receiver, std::function<T()> work, std::function<void(const T&)> then)
 {
-    auto result = std::make_shared<T>();
-    QThread* worker = QThread::create([work, result] { *result = work(); });
-    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    QObject::connect(worker, &QThread::finished, receiver, [then, result] { then(*result); });
-    worker->start();
+    TDiscWork& disc = DiscWork();
+    const QPointer<QObject> target(receiver); // checked only on the GUI thread
+    QObject* courier = disc.courier;
+    disc.pool->start([target, courier, work, then] {
+        auto result = std::make_shared<T>(work());
+        QMetaObject::invokeMethod(
+            courier, [target, then, result] { if (target) then(*result); }, Qt::QueuedConnection);
+    });
+}
+
+// Opens a range of a scanned title as an engine source. A title is an MPEG
+// program stream; the extension tells the engine so instead of leaving it to
+// guess from the first bytes. Raises EEngineError.
+dvd::TDvdSource OpenRange(const dvd::TDvdTitle& title, const QString& volumeLabel, int first, int last, int angle)
+{
+    dvd::TDvdSource source = dvd::OpenDvdTitle(title, volumeLabel, first, last, angle);
+    source.Name += QStringLiteral(".vob");
+    return source;
 }
 
 } // namespace
 
-// A stream opened by a check on its worker: handed to the tab, or freed when
-// the tab went away first.
+// A stream opened on a worker: handed to the tab, or freed when the tab
+// dropped the open (or went away) first. The worker and the GUI thread meet
+// only under lock.
 struct TDvdSourceTab::Pending
 {
     std::mutex lock;
     bool abandoned = false;
     std::optional<dvd::TDvdSource> source;
     QString error;
+
+    // GUI thread: drops the open; a stream it gave already is freed now.
+    void Abandon()
+    {
+        std::lock_guard guard(lock);
+        abandoned = true;
+        if (source) ReleaseStream(source->Handle);
+        source.reset();
+    }
+    // Worker: hands the result over; false (and the stream freed) when the
+    // open was dropped meanwhile.
+    bool Deliver(std::optional<dvd::TDvdSource> opened, const QString& reason)
+    {
+        std::lock_guard guard(lock);
+        if (abandoned) {
+            if (opened) ReleaseStream(opened->Handle);
+            return false;
+        }
+        source = std::move(opened);
+        error = reason;
+        return true;
+    }
+    // GUI thread: takes the result.
+    std::optional<dvd::TDvdSource> Take(QString* reason)
+    {
+        std::lock_guard guard(lock);
+        std::optional<dvd::TDvdSource> taken;
+        taken.swap(source);
+        *reason = error;
+        return taken;
+    }
 };
 
 TDvdSourceTab::TDvdSourceTab(QWidget* parent) : QWidget(parent)
@@ -119,12 +195,8 @@ TDvdSourceTab::TDvdSourceTab(QWidget* parent) : QWidget(parent)
 TDvdSourceTab::~TDvdSourceTab()
 {
     if (m_scanning) QApplication::restoreOverrideCursor();
-    if (m_pending) {
-        std::lock_guard lock(m_pending->lock);
-        m_pending->abandoned = true;
-        if (m_pending->source) ReleaseStream(m_pending->source->Handle);
-        m_pending->source.reset();
-    }
+    if (m_pending) m_pending->Abandon();
+    if (m_previewPending) m_previewPending->Abandon();
 }
 
 void TDvdSourceTab::SetDrives(const std::vector<dvd::TDvdDrive>& drives)
@@ -363,12 +435,7 @@ dvd::TDvdSource TDvdSourceTab::OpenSource() const
 {
     const dvd::TDvdTitle* title = Title();
     if (!title) throw EEngineError("Can not open title");
-    dvd::TDvdSource source =
-        dvd::OpenDvdTitle(*title, m_disc.VolumeLabel, FirstChapter(), LastChapter(), Angle());
-    // A title is an MPEG program stream; the extension tells the engine so
-    // instead of leaving it to guess from the first bytes.
-    source.Name += QStringLiteral(".vob");
-    return source;
+    return OpenRange(*title, m_disc.VolumeLabel, FirstChapter(), LastChapter(), Angle());
 }
 
 void TDvdSourceTab::OpenSourceChecked(TOpened done)
@@ -393,35 +460,60 @@ void TDvdSourceTab::OpenSourceChecked(TOpened done)
                 error = swapped;
             } else {
                 try {
-                    source = dvd::OpenDvdTitle(chosen, disc.VolumeLabel, first, last, angle);
-                    source->Name += QStringLiteral(".vob");
+                    source = OpenRange(chosen, disc.VolumeLabel, first, last, angle);
                 } catch (const std::exception& e) {
                     error = QString::fromUtf8(e.what());
                 }
             }
-            std::lock_guard lock(pending->lock);
-            if (pending->abandoned) {
-                if (source) ReleaseStream(source->Handle);
-                return false;
-            }
-            pending->source = source;
-            pending->error = error;
-            return true;
+            return pending->Deliver(std::move(source), error);
         },
         [this, pending, done, swapped](const bool&) {
             m_checking = false;
-            std::optional<dvd::TDvdSource> source;
             QString error;
-            {
-                std::lock_guard lock(pending->lock);
-                source = pending->source;
-                pending->source.reset();
-                error = pending->error;
-            }
+            std::optional<dvd::TDvdSource> source = pending->Take(&error);
             if (m_pending == pending) m_pending.reset();
             if (error == swapped) RefreshDrives();
             done(source, error);
         });
+}
+
+void TDvdSourceTab::OpenPreviewSource(TOpened done)
+{
+    CancelPreviewOpen();
+    const dvd::TDvdTitle* title = Title();
+    if (!title) return;
+    auto pending = std::make_shared<Pending>();
+    m_previewPending = pending;
+    const dvd::TDvdTitle chosen = *title;
+    const QString label = m_disc.VolumeLabel;
+    const int first = FirstChapter(), last = LastChapter(), angle = Angle();
+    RunOffThread<bool>(
+        this,
+        [pending, chosen, label, first, last, angle] {
+            std::optional<dvd::TDvdSource> source;
+            QString error;
+            try {
+                source = OpenRange(chosen, label, first, last, angle);
+            } catch (const std::exception& e) {
+                error = QString::fromUtf8(e.what());
+            }
+            return pending->Deliver(std::move(source), error);
+        },
+        [this, pending, done](const bool&) {
+            // an open dropped meanwhile had its stream freed by Abandon
+            if (m_previewPending != pending) return;
+            m_previewPending.reset();
+            QString error;
+            std::optional<dvd::TDvdSource> source = pending->Take(&error);
+            done(source, error);
+        });
+}
+
+void TDvdSourceTab::CancelPreviewOpen()
+{
+    if (!m_previewPending) return;
+    m_previewPending->Abandon();
+    m_previewPending.reset();
 }
 
 } // namespace korvane

@@ -22,8 +22,8 @@ class TDvdSourceTab : public QWidget
     Q_OBJECT
 public:
     explicit TDvdSourceTab(QWidget* parent = nullptr);
-    // A listing, scan or check still running finishes on its own; its result
-    // is dropped (a stream it opened is freed).
+    // A listing, scan, check or preview open still running finishes on its
+    // own; its result is dropped (a stream it opened is freed).
     ~TDvdSourceTab() override;
 
     // Fills the drive list: the drives given, then the entry that opens a
@@ -65,6 +65,14 @@ public:
     using TOpened = std::function<void(std::optional<dvd::TDvdSource> source, const QString& error)>;
     void OpenSourceChecked(TOpened done);
     bool IsChecking() const { return m_checking; }
+    // On a worker: opens the chosen range for the preview (opening a title
+    // may spin a drive up for seconds). done gets the source, or the reason
+    // it was not opened. A newer call, CancelPreviewOpen or the tab's end
+    // drops an open still running: done is not called and its stream is
+    // freed when it comes.
+    void OpenPreviewSource(TOpened done);
+    void CancelPreviewOpen();
+    bool IsOpeningPreview() const { return m_previewPending != nullptr; }
 
     QComboBox* Drives() const { return m_drives; }
     QComboBox* Titles() const { return m_titles; }
@@ -112,6 +120,7 @@ private:
     bool m_checking = false;
     bool m_choosing = false; // a title choice is being applied
     std::shared_ptr<Pending> m_pending; // the stream a check is opening
+    std::shared_ptr<Pending> m_previewPending; // the stream the preview waits for
 };
 
 } // namespace korvane

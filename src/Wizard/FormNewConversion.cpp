@@ -577,8 +577,10 @@ void TFormNewConversion::Finish()
 
 void TFormNewConversion::done(int result)
 {
-    // Closing drops a disc scan still running: its result is not shown.
+    // Closing drops a disc scan or a preview open still running: their
+    // results are not shown.
     m_dvd->CancelScan();
+    m_dvd->CancelPreviewOpen();
     QDialog::done(result);
 }
 

@@ -207,7 +207,9 @@ private:
     // when the user keeps one of them (the default answer).
     bool ConfirmOutputs(const QStringList& outputs);
     // ---- DVD
-    QString OpenPreviewStream();
+    // Opens the chosen title for the preview on a worker; the pane gets it
+    // when it comes.
+    void OpenPreviewStream();
     void StoreChoices(const QString& firstOutput) const;
     // The default output of the chosen title; empty without a title.
     QString DvdOutputPath(const QString& extension) const;

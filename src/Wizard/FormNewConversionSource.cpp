@@ -156,7 +156,10 @@ QWidget* TFormNewConversion::BuildSourcePage()
     });
     connect(m_dvd, &TDvdSourceTab::SourceChanged, this, &TFormNewConversion::SourceChanged);
     connect(m_dvd, &TDvdSourceTab::ScanningChanged, this, [this](bool scanning) {
-        if (scanning) m_preview->StopPreview();
+        if (scanning) {
+            m_dvd->CancelPreviewOpen(); // a title of the disc read before
+            m_preview->StopPreview();
+        }
         UpdateReadiness();
     });
     connect(m_categoryList, &QComboBox::activated, this, &TFormNewConversion::SelectCategory);
@@ -311,12 +314,14 @@ void TFormNewConversion::SourceChanged()
     }
     const bool ready = IsSourceReady();
     const bool dvd = m_sourceTabs->currentIndex() == tabDvd;
-    QString input;
-    if (ready) input = dvd ? OpenPreviewStream() : (m_sources.size() == 1 ? m_sources.first() : QString());
+    // A preview open of an earlier DVD choice still running is dropped.
+    m_dvd->CancelPreviewOpen();
+    const QString input = ready && !dvd && m_sources.size() == 1 ? m_sources.first() : QString();
     if (input.isEmpty())
         m_preview->StopPreview();
     else
         m_preview->OpenSource(input);
+    if (ready && dvd) OpenPreviewStream();
     ReadDurations();
     // A path the user chose stays, whichever tab is shown.
     if (ready && !m_outputChosen) ProposeOutput(DefaultOutputPath());

@@ -147,6 +147,8 @@ TEST(DvdSwap, ADiscSwappedBeforeStartIsToldAndRefreshReadsTheNewOne)
     ASSERT_EQ(tab->Titles()->count(), 2);
     const QByteArray firstId = tab->Disc().Id;
     EXPECT_FALSE(firstId.isEmpty());
+    // the title's preview is opened on a worker; the swap comes after it
+    ASSERT_TRUE(WaitFor([&] { return !tab->IsOpeningPreview(); }));
 
     CopyFolder(other, drive); // the disc is swapped
     form->Finish();

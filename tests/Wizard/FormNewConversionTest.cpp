@@ -332,7 +332,8 @@ TEST_F(NewConversion, DvdTabListsTitlesAndConvertsAChapterRange)
     EXPECT_EQ(tab->Angle(), 1);
     EXPECT_TRUE(tab->Chapters()->isEnabled());
     EXPECT_EQ(form->OutputPath(), world.outputFolder + "/KORVANE_DISC_1.mp4");
-    ASSERT_TRUE(IsStreamSource(pane->current)) << pane->current.toStdString();
+    // the preview's stream is opened on a worker and comes a moment later
+    ASSERT_TRUE(WaitFor([&] { return IsStreamSource(pane->current); })) << pane->current.toStdString();
     const QString previewStream = pane->current;
 
     // "Through" never goes before "Chapter".

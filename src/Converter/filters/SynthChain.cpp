@@ -40,9 +40,12 @@ qsizetype ElementEnd(const QString& s, qsizetype pos)
 
 QString SourceArguments(const PictureFormat& f)
 {
-    return QString::asprintf("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", f.width,
-                             f.height, f.pixelFormat, f.timeBase.num, f.timeBase.den, f.sampleAspect.num,
-                             f.sampleAspect.den);
+    QString args = QString::asprintf("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", f.width,
+                                     f.height, f.pixelFormat, f.timeBase.num, f.timeBase.den, f.sampleAspect.num,
+                                     f.sampleAspect.den);
+    if (f.frameRate.num > 0 && f.frameRate.den > 0)
+        args += QString::asprintf(":frame_rate=%d/%d", f.frameRate.num, f.frameRate.den);
+    return args;
 }
 
 } // namespace

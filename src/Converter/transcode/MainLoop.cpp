@@ -219,8 +219,10 @@ void Transcoder::Finish()
         if (!ost.held.empty())
             WriteHeldPackets(ost, m_ist[ost.source]);
     for (TAVOutputStream& ost : m_ost)
-        if (ost.encodingNeeded && ost.type() == AVMEDIA_TYPE_VIDEO)
+        if (ost.encodingNeeded && ost.type() == AVMEDIA_TYPE_VIDEO) {
             FlushVideoFilters(ost);
+            FillLastSlots(ost);
+        }
     for (TAVOutputStream& ost : m_ost)
         if (ost.encodingNeeded)
             DrainEncoder(ost, true);

@@ -86,6 +86,11 @@ struct TAVOutputStream
     AVFilterContext* bufferSource = nullptr;
     AVFilterContext* bufferSink = nullptr;
     av::FramePtr filtered;
+    // frame rate conversion: the last picture out of the filters (it fills
+    // the slots of a gap before the next one) and how many slots the last
+    // three pictures gave to the picture before them, newest first
+    av::FramePtr lastPicture;
+    int gapFills[3] = {0, 0, 0};
     std::unique_ptr<TSynthChain> synth; // the chain up to its last "synth" element, when it has one
     int sourceWidth = 0, sourceHeight = 0, sourcePixFmt = -1;
     av::FilePtr passLog; // first pass statistics
@@ -168,6 +173,10 @@ private:
     void FlushVideoFilters(TAVOutputStream& ost);
     void FeedFromSynth(TAVOutputStream& ost, TAVInputStream& ist);
     void EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* picture);
+    double PictureSlots(const TAVOutputStream& ost) const;
+    void SendToSlots(TAVOutputStream& ost, AVFrame* picture, int count, int previous);
+    void KeepLastPicture(TAVOutputStream& ost, const AVFrame* picture);
+    void FillLastSlots(TAVOutputStream& ost);
 
     // SubtitlePath.cpp
     void EncodeSubtitle(TAVOutputStream& ost, TAVInputStream& ist, AVSubtitle* sub, int64_t ptsInStreamTb);

@@ -7,6 +7,7 @@
 #include "filters/SynthChain.h"
 #include "transcode/Transcoder.h"
 
+#include <algorithm>
 #include <cmath>
 
 extern "C" {
@@ -82,6 +83,12 @@ int Transcoder::ConfigureFilters(TAVInputStream& ist, TAVOutputStream& ost)
     const InputEntry& input = m_e.inputs[ist.file];
     source.startSeconds =
         StreamStartSeconds(input.ctx.get(), ist.stream) + double(input.tsOffsetUs) / AV_TIME_BASE;
+    // the source's nominal rate goes with the pictures through the filters
+    // (which may change it): the frame rate conversion takes a picture's
+    // length from the rate that comes out
+    source.frameRate = av_guess_frame_rate(input.ctx.get(), ist.stream, nullptr);
+    if (source.frameRate.num <= 0 || source.frameRate.den <= 0)
+        source.frameRate = {0, 1};
     ost.synth.reset();
     if (const SynthSplit split = SplitAtSynth(stored); split.HasSynth()) {
         // the filters up to the last script run in graphs of their own; this
@@ -103,9 +110,11 @@ int Transcoder::ConfigureFilters(TAVInputStream& ist, TAVOutputStream& ost)
         stored = split.segments.last();
         userInput = FilterInput{source.width, source.height, source.pixelFormat};
     }
-    const QString srcArgs = QString::asprintf("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
-                                              source.width, source.height, source.pixelFormat, source.timeBase.num,
-                                              source.timeBase.den, source.sampleAspect.num, source.sampleAspect.den);
+    QString srcArgs = QString::asprintf("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
+                                        source.width, source.height, source.pixelFormat, source.timeBase.num,
+                                        source.timeBase.den, source.sampleAspect.num, source.sampleAspect.den);
+    if (source.frameRate.num > 0 && source.frameRate.den > 0)
+        srcArgs += QString::asprintf(":frame_rate=%d/%d", source.frameRate.num, source.frameRate.den);
     ret = avfilter_graph_create_filter(&ost.bufferSource, avfilter_get_by_name("buffer"), "src",
                                        srcArgs.toUtf8().constData(), nullptr, graph);
     if (ret < 0)
@@ -236,43 +245,64 @@ void Transcoder::PullFilteredVideo(TAVOutputStream& ost, TAVInputStream& ist)
     }
 }
 
+// Frame rate conversion for constant-rate outputs. A picture covers the
+// output slots from its time to its time plus its length. The slots of a gap
+// before it (a variable rate source that pauses) show the picture before, and
+// the picture itself takes the slots from where its time rounds to, as the
+// ffmpeg tool's constant-rate conversion places them (its thresholds: 1.1
+// slots before a picture is repeated, 0.6 of a slot kept by the picture
+// before). A picture is dropped only when it starts more than 1.1 slots
+// before the next free slot: a slower output keeps its pictures within about
+// a slot of their times, so it lasts as long as the sound.
 void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* picture)
 {
     AVCodecContext* enc = ost.encoder();
     if (ost.finished)
         return;
     const TVideoOptions* v = m_o.VideoOptions();
+    // the picture's time and length in output slots (the encoder's time base)
     double syncIpts;
     if (picture->pts != AV_NOPTS_VALUE)
         syncIpts = double(picture->pts) * av_q2d(av_buffersink_get_time_base(ost.bufferSink)) / av_q2d(enc->time_base);
     else
         syncIpts = double(ost.sync->ptsUs) / 1000000.0 / av_q2d(enc->time_base);
-    int n = 1;
+    const double length = PictureSlots(ost);
+    int n = 1;      // slots this call fills
+    int before = 0; // of them, the first ones that show the picture before
     const int method = v->m_videoSyncMethod;
+    const double start = syncIpts - double(ost.syncOpts); // against the next free slot
     // a resumed job's preroll starts its clock where its first picture lies
     const bool preroll = m_c.ResumePrerollUs() > 0;
     if (method == 0 || (preroll && !ost.videoClockStarted)) {
         ost.syncOpts = std::llround(syncIpts);
-    } else {
-        const double d = syncIpts - double(ost.syncOpts);
-        if (d < -1.1)
+    } else if (method == 2) {
+        if (start <= -0.6)
             n = 0;
-        else if (method == 2) {
-            if (d <= -0.6)
-                n = 0;
-            else if (d > 0.6)
-                ost.syncOpts = std::llround(syncIpts);
-        } else if (d > 1.1) {
-            n = int(std::lround(d));
+        else if (start > 0.6)
+            ost.syncOpts = std::llround(syncIpts);
+    } else {
+        const double end = start + length;
+        // a picture that starts a little before the next free slot but ends
+        // after it starts on that slot: nothing of the picture before is kept
+        const double gap = start < 0 && end > 0 ? 0.0 : start;
+        if (start < -1.1) {
+            n = 0;
+        } else if (end > 1.1) {
+            n = int(std::lrint(float(end)));
+            if (gap > 1.1)
+                before = int(std::llrint(float(gap - 0.6)));
         }
     }
     ost.videoClockStarted = true;
     // pictures before the job's start (a resumed job's preroll) only set the pace
-    for (; preroll && n > 0 && ost.syncOpts < 0; --n)
+    for (; preroll && n > 0 && ost.syncOpts < 0; --n) {
         ++ost.syncOpts;
+        before = std::max(0, before - 1);
+    }
     n = std::min(n, MaxFramesFor(AVMEDIA_TYPE_VIDEO) - ost.frameNumber);
-    if (n <= 0)
-        return;
+    before = std::clamp(before, 0, std::max(n, 0));
+    std::move_backward(ost.gapFills, ost.gapFills + 2, ost.gapFills + 3);
+    ost.gapFills[0] = before;
     if (!v->m_meThreshold)
         picture->pict_type = AV_PICTURE_TYPE_NONE;
     if (v->m_topFieldFirst >= 0 && (enc->flags & (AV_CODEC_FLAG_INTERLACED_ME | AV_CODEC_FLAG_INTERLACED_DCT)))
@@ -281,20 +311,69 @@ void Transcoder::EncodeVideo(TAVOutputStream& ost, TAVInputStream& ist, AVFrame*
         picture->quality = SourceQuality(picture, ist.stream->codecpar->codec_id, enc->global_quality);
     else if (enc->flags & AV_CODEC_FLAG_QSCALE)
         picture->quality = enc->global_quality;
+    if (n > 0)
+        SendToSlots(ost, picture, n, before);
+    // a dropped picture still is the one a later gap repeats
+    KeepLastPicture(ost, picture);
+}
+
+// A picture's length in output slots: one picture of the filtered rate, at
+// most one slot; 0 when the rate is unknown.
+double Transcoder::PictureSlots(const TAVOutputStream& ost) const
+{
+    const AVRational rate = av_buffersink_get_frame_rate(ost.bufferSink);
+    if (rate.num <= 0 || rate.den <= 0)
+        return 0;
+    return std::min(1.0, 1.0 / (av_q2d(rate) * av_q2d(ost.encoder()->time_base)));
+}
+
+// Gives count slots from the next free one to the encoder: the first
+// `previous` show the picture before (when there is one), the rest this one.
+void Transcoder::SendToSlots(TAVOutputStream& ost, AVFrame* picture, int count, int previous)
+{
+    AVCodecContext* enc = ost.encoder();
     const int64_t windowEndUs = WindowEndUs();
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < count; ++i) {
+        AVFrame* shown = i < previous && ost.lastPicture ? ost.lastPicture.get() : picture;
+        if (!shown)
+            return;
         // pictures that would be shown at or after the window's end are left out
         if (windowEndUs != INT64_MAX && av_rescale_q(ost.syncOpts, enc->time_base, av::kMicroseconds) >= windowEndUs) {
             ost.finished = true;
             return;
         }
-        picture->pts = ost.syncOpts;
-        if (avcodec_send_frame(enc, picture) < 0)
+        shown->pts = ost.syncOpts;
+        if (avcodec_send_frame(enc, shown) < 0)
             throw EEngineError("Video encoding failed");
         DrainEncoder(ost, false);
         ++ost.syncOpts;
         ++ost.frameNumber;
     }
+}
+
+void Transcoder::KeepLastPicture(TAVOutputStream& ost, const AVFrame* picture)
+{
+    if (!ost.lastPicture && !(ost.lastPicture = av::NewFrame()))
+        throw EEngineError("Out of memory");
+    av_frame_unref(ost.lastPicture.get());
+    if (av_frame_ref(ost.lastPicture.get(), picture) < 0)
+        throw EEngineError("Out of memory");
+}
+
+// At the end of a constant-rate stream the last picture takes as many more
+// slots as the middle of the last three gap fills: a source slower than the
+// output keeps its last picture as long as the others.
+void Transcoder::FillLastSlots(TAVOutputStream& ost)
+{
+    const int method = m_o.VideoOptions()->m_videoSyncMethod;
+    if (ost.finished || !ost.lastPicture || method == 0 || method == 2)
+        return;
+    const int* f = ost.gapFills;
+    int n = std::max(std::min(f[0], f[1]), std::min(std::max(f[0], f[1]), f[2]));
+    n = std::min(n, MaxFramesFor(AVMEDIA_TYPE_VIDEO) - ost.frameNumber);
+    if (n > 0)
+        SendToSlots(ost, ost.lastPicture.get(), n, n);
+    ost.lastPicture.reset();
 }
 
 } // namespace korvane
