@@ -8,6 +8,7 @@
 #include "MediaFixtures.h"
 #include "NewConversionRunner.h"
 #include "PersistentManager.h"
+#include "manual/Manual.h"
 #include "SingleInstance.h"
 #include "transcode/AVConverter.h"
 
@@ -350,6 +351,31 @@ TEST_F(MainWindowTest, KeysAndDropsWhereAPersonExpectsThem)
             << a->toolTip().toStdString();
     }
     EXPECT_EQ(dm->actCategoryProperties->shortcut(), QKeySequence(Qt::Key_F2));
+
+    // the manual page's KEYS are the window's: every key it lists belongs to
+    // the action it names, and every action with a key is listed
+    const manual::Page page = manual::DesktopPage();
+    const manual::Section* keys = nullptr;
+    for (const manual::Section& s : page.Sections)
+        if (s.Title == "KEYS") keys = &s;
+    ASSERT_TRUE(keys);
+    QList<QAction*> withKeys;
+    for (QAction* a : window->findChildren<QAction*>())
+        if (!a->shortcut().isEmpty()) withKeys << a;
+    for (QAction* a : dm->findChildren<QAction*>())
+        if (!a->shortcut().isEmpty() && !withKeys.contains(a)) withKeys << a;
+    ASSERT_GE(withKeys.size(), 8);
+    for (QAction* a : withKeys) {
+        const QString key = a->shortcut().toString(QKeySequence::PortableText);
+        const auto item = std::find_if(keys->Items.begin(), keys->Items.end(),
+                                       [&](const manual::Item& i) { return QKeySequence(i.Term) == a->shortcut(); });
+        ASSERT_NE(item, keys->Items.end()) << "the manual does not list " << key.toStdString();
+        // "New Conversion" for the action "&New Conversion"
+        const QString name = QString(a->text()).remove('&');
+        if (a == dm->actDeleteTask || a == dm->actCategoryProperties || a == window->actExit) continue;
+        EXPECT_TRUE(item->Text.startsWith(name)) << key.toStdString() << ": " << item->Text.toStdString();
+    }
+    EXPECT_EQ(keys->Items.size(), withKeys.size());
 
     // a drop on the explorer (not the list) opens the dialog too
     QMimeData data;

@@ -297,6 +297,22 @@ Page DesktopPage()
     options.Items = {{"FILE...", "Opens the new conversion dialog with the files."},
                      {"--version", "Prints the version."},
                      {"--help", "Prints a summary of the options."}};
+    Section keys{"KEYS",
+                 false,
+                 {"In the main window:"},
+                 {{"Ctrl+N", "New Conversion: opens the new conversion dialog."},
+                  {"Ctrl+R", "Start Task: converts the selected tasks from the beginning, or resumes a paused one."},
+                  {"Ctrl+P", "Pause Task."},
+                  {"Ctrl+.", "Stop Task: the output stays playable."},
+                  {"Ctrl+Shift+R",
+                   "Resume Task: carries on a stopped or failed task from where its output ends, when the output "
+                   "was left by a run of the same source with the same settings (also after the program was "
+                   "closed or killed). When it cannot, the action's tooltip says why."},
+                  {"Delete", "Deletes the selected tasks, asking first; a target that another task names is kept."},
+                  {"F2", "Edits the selected history category."},
+                  {"Ctrl+Q", "Quits. With tasks running it asks first; they are stopped as Stop Task does and stay under Converting."}},
+                 {},
+                 {}};
     Section exit{"EXIT STATUS",
                  false,
                  {},
@@ -308,7 +324,7 @@ Page DesktopPage()
     Section examples{
         "EXAMPLES", false, {}, {}, {"korvane", "korvane ~/Videos/holiday.mts", "korvane --version"}, {}};
     Section seeAlso{"SEE ALSO", false, {"korvane-cli(1)"}, {}, {}, {}};
-    p.Sections = {description, options, exit, examples, Files(), seeAlso};
+    p.Sections = {description, options, keys, exit, examples, Files(), seeAlso};
     return p;
 }
 
