@@ -50,6 +50,13 @@ TAVTask::TAVTask(std::unique_ptr<TConversionSettings> settings, TTaskEnvironment
 TAVTask::~TAVTask()
 {
     // the worker calls back into this task until it has ended
+    if (m_converter) {
+        m_converter->StopAndWait();
+        // a run that ended after its last store (the program closing right
+        // after a Stop, before the end was handled) keeps its Used Time
+        if (m_storedUsedS >= 0 && UsedSeconds() != m_storedUsedS)
+            StoreUsedTime();
+    }
     m_converter.reset();
 }
 
