@@ -19,7 +19,7 @@ for case in "Matroska Video|mkv" "MPEG-2 (*.mpg)|mpg" "Normal AVI (*.avi)|avi"; 
   full="$work/resume_full.$ext"; out="$work/resume_out.$ext"; log="$work/resume.log"
   record() { echo "$(dirname "$1")/.$(basename "$1").korvane-resume"; }
   best_full=""; cpu_full=""
-  for run in 1 2; do
+  for run in 1 2 3; do
     rm -f "$full"
     read -r t c < <(timed "$cli" convert "$in" -p "$profile" -o "$full" -q)
     best_full=$(lower "$t" "$best_full"); cpu_full=$(lower "$c" "$cpu_full")
@@ -31,7 +31,7 @@ for case in "Matroska Video|mkv" "MPEG-2 (*.mpg)|mpg" "Normal AVI (*.avi)|avi"; 
   kill -INT $pid; wait $pid || true
   cp "$out" "$work/resume_stopped.$ext"; cp "$(record "$out")" "$work/resume_stopped.$ext.record"
   best_resume=""; cpu_resume=""; at=""
-  for run in 1 2; do
+  for run in 1 2 3; do
     cp "$work/resume_stopped.$ext" "$out"; cp "$work/resume_stopped.$ext.record" "$(record "$out")"
     rm -f "$log"
     read -r t c < <(timed "$cli" convert "$in" -p "$profile" -o "$out" -q --resume --log "$log")
@@ -49,7 +49,7 @@ section=$(cat <<END
 
 - date: $(date -u '+%Y-%m-%d %H:%M UTC'), load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)
 - source: 60 s 640x360 25 fps H.264 + AAC; the job is stopped (SIGINT) once its output holds half of
-  the full conversion's bytes, then \`convert --resume\` carries it on. Best of two runs each.
+  the full conversion's bytes, then \`convert --resume\` carries it on. Best of three runs each.
   The rest starts at the last key picture before the stop (the "resumed at" column), so
   ratio = resume time / full time is about the share of the source converted again, plus the
   reading of the kept part and the join by stream copy. Goal: at most 0.60. The processor

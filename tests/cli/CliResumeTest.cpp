@@ -22,12 +22,18 @@ namespace {
 // 24 s of moving pictures and pink noise: the encoders' key picture
 // intervals (up to 10 s) leave something to keep at about half way, and
 // noise shows any shift of the sound.
-QString Source()
+// keyAtS above 0: with one more key picture there (just before where a
+// resume's cut falls, so that the pictures from the key picture before the
+// cut are too few to set the pace of a frame rate change).
+QString Source(double keyAtS = 0)
 {
-    return Fixture("resume24.mp4", {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=24", "-f", "lavfi",
-                                    "-i", "anoisesrc=c=pink:a=0.3:r=44100:d=24", "-c:v", "libx264", "-preset",
-                                    "ultrafast", "-g", "50", "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "192k",
-                                    "-shortest"});
+    QStringList args = {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=24", "-f", "lavfi",
+                        "-i", "anoisesrc=c=pink:a=0.3:r=44100:d=24", "-c:v", "libx264", "-preset",
+                        "ultrafast", "-g", "50", "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "192k",
+                        "-shortest"};
+    if (keyAtS > 0)
+        args << "-force_key_frames" << QString::number(keyAtS);
+    return Fixture(keyAtS > 0 ? QStringLiteral("resume24k%1.mp4").arg(keyAtS) : QStringLiteral("resume24.mp4"), args);
 }
 
 QByteArray Digest(const QString& file)
@@ -140,13 +146,13 @@ std::ostream& operator<<(std::ostream& os, const Case& c)
 }
 
 // The uninterrupted conversion, made once per profile and suffix.
-QString FullConversion(const char* profile, const char* suffix)
+QString FullConversion(const char* profile, const char* suffix, double keyAtS = 0)
 {
     static std::map<QString, QString> made;
-    QString& full = made[QString(profile) + suffix];
+    QString& full = made[QString(profile) + suffix + QString::number(keyAtS)];
     if (full.isEmpty()) {
         full = TempDir() + "/full." + suffix;
-        const ProcessResult r = Cli({"convert", Source(), "-p", profile, "-o", full, "-q"});
+        const ProcessResult r = Cli({"convert", Source(keyAtS), "-p", profile, "-o", full, "-q"});
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     }
     return full;
@@ -272,11 +278,14 @@ struct FixedCase
     const char* suffix;
     double endS;      // above 0: stopped there
     double keptShare; // above 0: killed once the file held this share of its bytes
+    double keyAtS = 0; // above 0: the source has a key picture there too
 };
 
 std::ostream& operator<<(std::ostream& os, const FixedCase& c)
 {
     os << c.profile << " ." << c.suffix;
+    if (c.keyAtS > 0)
+        os << " (a key picture at " << c.keyAtS << " s)";
     return c.endS > 0 ? os << " stopped at " << c.endS << " s" : os << " killed at " << c.keptShare * 100 << " %";
 }
 
@@ -287,11 +296,11 @@ class CliResumeAtFixedPoints : public CliTestBase, public ::testing::WithParamIn
 TEST_P(CliResumeAtFixedPoints, JoinsAsAFullConversionWould)
 {
     const FixedCase c = GetParam();
-    const QString full = FullConversion(c.profile, c.suffix);
+    const QString full = FullConversion(c.profile, c.suffix, c.keyAtS);
     ASSERT_TRUE(QFileInfo(full).size() > 0);
     const QString dir = TempDir();
     const QString out = dir + "/out." + c.suffix;
-    const QStringList args = {"convert", Source(), "-p", c.profile, "-o", out, "-q"};
+    const QStringList args = {"convert", Source(c.keyAtS), "-p", c.profile, "-o", out, "-q"};
     // the record of the whole job, from a run stopped at once
     ASSERT_TRUE(ConvertAndStop(args, out, 1, SIGINT));
     const QByteArray record = ReadText(RecordOf(out));
@@ -323,6 +332,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FixedCase{"MPEG-2 (*.mpg)", "mpg", 11.3, 0}, FixedCase{"MPEG-2 (*.mpg)", "mpg", 13.2, 0},
                       FixedCase{"MPEG-2 (*.mpg)", "mpg", 14.5, 0}, FixedCase{"MPEG-2 (*.mpg)", "mpg", 0, 0.55},
                       FixedCase{"MPEG4-AVC(*.mp4)", "mp4", 13.2, 0}, FixedCase{"MPEG4-AVC(*.mp4)", "mp4", 18, 0},
+                      FixedCase{"Flash Video", "flv", 13.2, 0, 12.8},
+                      FixedCase{"Flash Video", "flv", 13.2, 0, 12.76},
                       FixedCase{"Normal AVI (*.avi)", "avi", 0, 0.55}, FixedCase{"Flash Video", "flv", 13.2, 0},
                       FixedCase{"Flash Video", "flv", 0, 0.45}, FixedCase{"Flash Video", "flv", 0, 0.65},
                       FixedCase{"MP3 Audio", "mp3", 13.2, 0},

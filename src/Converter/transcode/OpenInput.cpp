@@ -3,6 +3,7 @@
 #include "transcode/AVConverter.h"
 #include "av/AVLib.h"
 #include "transcode/Engine.h"
+#include "transcode/Resume.h"
 #include "sources/StreamProtocol.h"
 #include "sources/WaveCapture.h"
 
@@ -171,6 +172,72 @@ const AVInputFormat* AttachCapture(TAVConverter& c, const QString& fileName, AVF
     return av_find_input_format("s16le");
 }
 
+// The time (AV_TIME_BASE) of the first picture a read finds where ctx now
+// stands, AV_NOPTS_VALUE when a few hundred packets show none. The packets
+// read are lost: the caller seeks again.
+int64_t FirstPictureTime(AVFormatContext* ctx)
+{
+    av::PacketPtr pkt = av::NewPacket();
+    if (!pkt)
+        return AV_NOPTS_VALUE;
+    for (int read = 0, again = 0; read < 500 && again < 100;) {
+        const int ret = av_read_frame(ctx, pkt.get());
+        if (ret == AVERROR(EAGAIN)) {
+            ++again;
+            continue;
+        }
+        if (ret < 0)
+            break;
+        ++read;
+        const AVStream* st = ctx->streams[pkt->stream_index];
+        const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        const bool picture = st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                             !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && ts != AV_NOPTS_VALUE;
+        const int64_t us = picture ? av_rescale_q(ts, st->time_base, AV_TIME_BASE_Q) : AV_NOPTS_VALUE;
+        av_packet_unref(pkt.get());
+        if (picture)
+            return us;
+    }
+    return AV_NOPTS_VALUE;
+}
+
+// True when every picture of ctx fills exactly one slot of the output: the
+// sources' rates are constant, the output keeps them, and no filter of the
+// user's may change them. There is then no pace to fall in step with.
+bool KeepsSourceRate(const TAVConvertOptions& o, const ConverterEngine& e, const AVFormatContext* ctx)
+{
+    if (!o.FilterOptions()->m_videoFilters.trimmed().isEmpty())
+        return false;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVStream* st = ctx->streams[i];
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        const AVRational rate = st->r_frame_rate;
+        if (rate.num <= 0 || rate.den <= 0 || av_cmp_q(st->avg_frame_rate, rate) != 0 ||
+            (e.requestedRate.num != 0 && av_cmp_q(e.requestedRate, rate) != 0))
+            return false;
+    }
+    return true;
+}
+
+// Seeks to the job's start t0. A resumed job also reads the pictures before
+// it that set the pace (see ResumeSession::VideoPrerollUs): those from the
+// key picture before t0 cost nothing more, as they are decoded anyway. Only
+// when they cover less than ResumeSession::kEnoughPaceUs, and the output's
+// rate differs from the source's, does the read reach a key picture
+// further back.
+void SeekToStart(TAVConverter& c, const ConverterEngine& e, AVFormatContext* ctx, int64_t t0)
+{
+    const int64_t preroll = c.ResumePrerollUs();
+    int64_t target = t0;
+    if (preroll > 0 && !KeepsSourceRate(*c.ConvertOptions(), e, ctx)) {
+        const int64_t landing = av_seek_frame(ctx, -1, t0, AVSEEK_FLAG_BACKWARD) >= 0 ? FirstPictureTime(ctx) : AV_NOPTS_VALUE;
+        if (landing == AV_NOPTS_VALUE || landing > t0 - std::min(preroll, ResumeSession::kEnoughPaceUs))
+            target = t0 - preroll;
+    }
+    av_seek_frame(ctx, -1, target, AVSEEK_FLAG_BACKWARD); // a failed seek reads from the start
+}
+
 } // namespace
 
 void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
@@ -241,10 +308,8 @@ void OpenInput(TAVConverter& c, ConverterEngine& e, int index)
     int64_t t0 = o.m_startTime;
     if (ctx->start_time != AV_NOPTS_VALUE)
         t0 += ctx->start_time;
-    if (o.m_startTime != 0) {
-        // a resumed job reads its pictures from a little earlier (see ResumeSession::VideoPrerollUs)
-        av_seek_frame(ctx, -1, t0 - c.ResumePrerollUs(), AVSEEK_FLAG_BACKWARD); // a failed seek reads from the start
-    }
+    if (o.m_startTime != 0)
+        SeekToStart(c, e, ctx, t0);
     entry.tsOffsetUs = o.CopyTimestamps ? o.InputTimestampOffset : o.InputTimestampOffset - t0;
     if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
         c.SetDuration(double(ctx->duration) / 1000000.0);

@@ -61,7 +61,12 @@ public:
     // a picture the kept part already ends with. Read from a little
     // earlier, it falls in step with the run that made the kept part at its
     // first repeat or drop.
+    // At most this long (2 s); see OpenInput for where the read starts.
     int64_t VideoPrerollUs() const { return m_videoPrerollUs; }
+    // Pictures over this long before the start are enough to fall in step
+    // with the usual rate changes (25 to 29.97 fps repeats a picture every
+    // 0.2 s); with fewer, the read starts up to VideoPrerollUs earlier.
+    static constexpr int64_t kEnoughPaceUs = 1000000;
 
     // The hidden files beside output that a resume writes.
     static QString PartPath(const QString& output);
