@@ -86,7 +86,9 @@ QString TConvertingTask::GetCaption(int column)
     case 2:
         return QFileInfo(s->TargetFile()).fileName();
     case 3:
-        if (IsConverted()) {
+        // a converted task, or one brought back after the program ended
+        // (stopped or killed: its output may be resumed), shows its file
+        if (IsConverted() || !c) {
             // never a look at the disk while painting: the cache looks on a
             // worker and the row is painted again when it knows
             const TFileInfoCache::TInfo target = TFileInfoCache::Instance().Get(s->TargetFile());

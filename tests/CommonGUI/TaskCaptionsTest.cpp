@@ -2,6 +2,8 @@
 
 #include "PropertyDocument.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLocale>
 #include <atomic>
 #include <map>
@@ -64,10 +66,22 @@ TEST(TaskCaptions, ColumnsOfAWaitingAndAFinishedTask)
     const QStringList expected = {"clip.avi", "0KB", "clip.mp4", "0KB", "iPod Video",
                                   "0:0:0",    "0%",  ".0",       "",    "0:0:0"};
     LocaleScope c(QLocale::c());
-    EXPECT_TRUE(WaitUntil([&] { return file.GetCaption(1) == "0KB"; }));
+    EXPECT_TRUE(WaitUntil([&] { return file.GetCaption(1) == "0KB" && file.GetCaption(3) == "0KB"; }));
     for (int column = 0; column < 10; ++column)
         EXPECT_EQ(file.GetCaption(column), expected[column]) << column;
     EXPECT_EQ(file.GetCaption(10), "");
+
+    // a task brought back after the program ended (stopped or killed) shows
+    // what its output already holds
+    {
+        QDir().mkpath(w.outputFolder);
+        QFile left(w.outputFolder + "/left.mp4");
+        ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+        left.write(QByteArray(6 * 1024, 'x'));
+    }
+    TConvertingTask restored(w.Settings(SampleMp4(), "left.mp4"), &w.env);
+    restored.SetStatus(TAVTask::stError);
+    EXPECT_TRUE(WaitUntil([&] { return restored.GetCaption(3) == "6KB"; })) << restored.GetCaption(3).toStdString();
 
     auto d = w.Settings("stream:7", "title.mp4");
     d->SetSourceType(TConversionSettings::stDvd);

@@ -56,6 +56,7 @@ TEST_F(MainWindowTest, ResumeTaskCarriesOnAStoppedTaskWithItsProgressAndUsedTime
     ASSERT_TRUE(WaitFor([&] { return task->Converter()->Finished(); }));
     const int stoppedAt = task->Converter()->Progress();
     const int64_t usedBefore = task->Converter()->GetElapsedTime();
+    const qint64 stoppedBytes = QFileInfo(dir.filePath("resumed.avi")).size();
     window->UpdateActions();
     ASSERT_TRUE(window->actResumeTask->isEnabled());
 
@@ -66,6 +67,9 @@ TEST_F(MainWindowTest, ResumeTaskCarriesOnAStoppedTaskWithItsProgressAndUsedTime
     ASSERT_TRUE(WaitFor([&] { return task->Converter()->ResumedUs() > 0; }));
     EXPECT_GE(task->Converter()->Progress(), stoppedAt - 5);
     EXPECT_EQ(task->EarlierUsedTime(), usedBefore);
+    // Target Size counts what the output keeps (up to its last key picture
+    // before the stop), not only the rest being converted
+    EXPECT_GE(task->Converter()->OutputSize(), stoppedBytes * 8 / 10) << stoppedBytes;
 
     QPointer<TAVTask> watched(task);
     ASSERT_TRUE(WaitFor([&] { return !watched || watched->Status() == Status::stFinished; }, 120000));

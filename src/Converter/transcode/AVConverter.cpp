@@ -63,6 +63,11 @@ bool TAVConverter::ResumeOutput() const
     return m_resume->requested;
 }
 
+int64_t TAVConverter::OutputSize() const
+{
+    return m_outputSize + m_resume->keptBytes;
+}
+
 int64_t TAVConverter::ResumedUs() const
 {
     return m_resume->resumedUs;

@@ -84,7 +84,8 @@ public:
     void SetBitrate(double v) { m_bitrate = v; }
     qint64 StartTime() const { return m_startTime; }
     qint64 LastTime() const { return m_lastTime; }
-    int64_t OutputSize() const { return m_outputSize; }
+    // What the output holds: a resumed job's kept part counts too.
+    int64_t OutputSize() const;
     int64_t InputSize() const { return m_inputSize; }
 
     // Carry on an output left by an unfinished run of the same source with

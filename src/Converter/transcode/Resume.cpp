@@ -93,6 +93,7 @@ void ResumeSession::StartOver(TAVConverter& c, const QString& why)
 void ResumeSession::BeforeOpen(TAVConverter& c)
 {
     m_videoPrerollUs = 0;
+    keptBytes = 0;
     if (!Eligible(c))
         return;
     const QString out = c.OutputFiles().first();
@@ -136,6 +137,7 @@ void ResumeSession::BeforeOpen(TAVConverter& c)
         m_addedReservoir = true;
     }
     m_videoPrerollUs = m_point.pictures ? std::min(kVideoPrerollUs, m_point.resumeUs) : 0;
+    keptBytes = m_point.keptBytes;
     resumedUs = m_point.resumeUs;
     c.DoLog(AV_LOG_INFO, QStringLiteral("Resuming %1 at %2").arg(out, ClockText(m_point.resumeUs)));
 }
@@ -174,8 +176,12 @@ QString ResumeSession::AfterRun(TAVConverter& c, ConverterEngine& e, bool comple
         if (error.isEmpty() && std::rename(QFile::encodeName(joined).constData(),
                                            QFile::encodeName(m_output).constData()) != 0)
             error = QStringLiteral("%1 cannot replace %2").arg(joined, m_output);
-        if (error.isEmpty())
+        if (error.isEmpty()) {
             RemoveResumeRecord(m_output);
+            // the output is whole again: its size is the joined file's
+            keptBytes = 0;
+            c.SetSizes(c.InputSize(), QFileInfo(m_output).size());
+        }
         QFile::remove(joined);
     }
     QFile::remove(m_part);

@@ -29,6 +29,9 @@ public:
     // The part of the window the output already held when this job began
     // (microseconds); 0 when it started from the beginning.
     std::atomic<int64_t> resumedUs{0};
+    // About how many bytes of the output the job keeps, while it converts
+    // the rest into its part file; 0 otherwise.
+    std::atomic<int64_t> keptBytes{0};
     // The job's whole window while it is resumed (its options then hold
     // only the rest); set before resumedUs.
     std::atomic<int64_t> windowStartUs{0};

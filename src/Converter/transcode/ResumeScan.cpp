@@ -15,6 +15,7 @@ struct PacketInfo
 {
     int64_t tsUs = 0;  // norm: pts (dts when missing)
     int64_t durUs = 0;
+    int64_t bytes = 0;
     bool key = false;
 };
 
@@ -73,6 +74,7 @@ std::vector<std::vector<PacketInfo>> ReadPackets(AVFormatContext* ic)
                                                           : (list.empty() ? 0 : list.back().tsUs);
         info.durUs = av_rescale_q(pkt->duration, st->time_base, av::kMicroseconds);
         info.key = IsKeyPicture(st->codecpar, pkt.get());
+        info.bytes = pkt->size;
         list.push_back(info);
         av_packet_unref(pkt.get());
     }
@@ -320,8 +322,23 @@ ResumePoint ScanForResume(const QString& output)
     }
     const bool found = video >= 0 ? ChooseVideoCut(ic.get(), packets, video, p)
                                   : audio >= 0 && ChooseAudioCut(ic.get(), packets, audio, p);
-    if (!found)
+    if (!found) {
         p.reason = QStringLiteral("too little of it is complete to be kept");
+        return p;
+    }
+    // the kept packets' share of all packets, of the file's bytes: the
+    // container's own bytes spread as the packets' are
+    int64_t keptPayload = 0, payload = 0;
+    for (unsigned s = 0; s < ic->nb_streams; ++s) {
+        const std::vector<PacketInfo>& list = packets[s];
+        for (size_t i = 0; i < list.size(); ++i) {
+            payload += list[i].bytes;
+            const bool kept = p.keptPackets[s] >= 0 ? int64_t(i) < p.keptPackets[s] : list[i].tsUs < p.cutNormUs;
+            keptPayload += kept ? list[i].bytes : 0;
+        }
+    }
+    const int64_t fileBytes = QFileInfo(output).size();
+    p.keptBytes = payload > 0 ? int64_t(double(fileBytes) * double(keptPayload) / double(payload)) : 0;
     return p;
 }
 

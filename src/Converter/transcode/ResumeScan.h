@@ -38,6 +38,8 @@ struct ResumePoint
     // (ResumeSession::AudioGridDrop).
     std::vector<int64_t> audioFirstJobUs;
     std::vector<int64_t> audioTickUs;
+    // about how many bytes of the output are kept
+    int64_t keptBytes = 0;
 };
 
 // Reads output to its last complete packet and finds the last point up to
