@@ -339,6 +339,47 @@ INSTANTIATE_TEST_SUITE_P(
                       FixedCase{"MP3 Audio", "mp3", 13.2, 0},
                       FixedCase{"MP3 Audio", "mp3", 0, 0.55}));
 
+// A resume that is stopped in its turn keeps what it converted: the output
+// then reaches the later stop, the record stays, and the next resume
+// carries on from there as a full conversion would have made the file.
+TEST_F(CliTestBase, AResumeStoppedOnItsWayKeepsWhatItConverted)
+{
+    const QString dir = TempDir();
+    const QString full = dir + "/full.mkv", out = dir + "/out.mkv";
+    // a key picture every 2 s, so that each stop leaves something more to keep
+    const QStringList settings = {"-p", "Matroska Video", "-q", "--set", "CodecOptions=g=50"};
+    ASSERT_EQ(Cli(QStringList{"convert", Source(), "-o", full} + settings).exitCode, 0);
+    const QStringList args = QStringList{"convert", Source(), "-o", out} + settings;
+    // a run stopped at 11 s, with the record of the whole job
+    ASSERT_TRUE(ConvertAndStop(args, out, 1, SIGINT));
+    const QByteArray record = ReadText(RecordOf(out));
+    ASSERT_FALSE(record.isEmpty());
+    ASSERT_TRUE(QFile::remove(out));
+    ASSERT_EQ(Cli(args + QStringList{"--end", "11"}).exitCode, 0);
+    WriteText(RecordOf(out), record);
+
+    // the resume (from 10 s) is stopped once its part holds about 6 s more
+    const QString firstLog = dir + "/first.log";
+    const QString part = dir + "/.out.resume-part.mkv";
+    ASSERT_TRUE(ConvertAndStop(args + QStringList{"--resume", "--log", firstLog}, part,
+                               QFileInfo(full).size() / 4, SIGINT));
+    const double firstJoinS = JoinSeconds(QString::fromUtf8(ReadText(firstLog)));
+    ASSERT_GT(firstJoinS, 2.0);
+    EXPECT_TRUE(QFileInfo::exists(RecordOf(out))) << "a stopped resume keeps the record";
+    EXPECT_FALSE(QFileInfo::exists(part));
+    const ProbeResult stopped = Probe(out);
+    ASSERT_TRUE(stopped.ok) << stopped.error.toStdString();
+    EXPECT_GT(stopped.duration, firstJoinS + 3) << "the stopped resume's part was joined";
+
+    const QString log = dir + "/second.log";
+    const ProcessResult r = Cli(args + QStringList{"--resume", "--log", log});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const double joinS = JoinSeconds(QString::fromUtf8(ReadText(log)));
+    EXPECT_GT(joinS, firstJoinS + 2) << "the second resume starts after the first one's stop";
+    EXPECT_FALSE(QFileInfo::exists(RecordOf(out)));
+    ExpectLikeFull(full, out, joinS);
+}
+
 class CliResumeRefusal : public CliTestBase
 {
 protected:

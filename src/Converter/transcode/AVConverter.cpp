@@ -463,7 +463,8 @@ void TAVConverter::Cleanup()
     m_engine->CloseFiles();
     m_endedOnStop = m_state == stStopRequested;
     // before the defaults go: a resumed output is joined with the same muxer options
-    const QString resumeError = m_resume->AfterRun(*this, *m_engine, !m_endedOnStop && ErrorText().isEmpty());
+    const bool clean = ErrorText().isEmpty();
+    const QString resumeError = m_resume->AfterRun(*this, *m_engine, !m_endedOnStop && clean, m_endedOnStop && clean);
     if (!resumeError.isEmpty()) {
         SetErrorText(resumeError);
         DoLog(AV_LOG_ERROR, resumeError);

@@ -159,7 +159,7 @@ int64_t ResumeSession::AudioGridDrop(int audio, int64_t firstSample, const AVCod
     return ((keptStart - restStart) % frame + frame) % frame;
 }
 
-QString ResumeSession::AfterRun(TAVConverter& c, ConverterEngine& e, bool completed)
+QString ResumeSession::AfterRun(TAVConverter& c, ConverterEngine& e, bool completed, bool stopped)
 {
     if (m_output.isEmpty()) {
         if (completed && m_recorded)
@@ -167,7 +167,7 @@ QString ResumeSession::AfterRun(TAVConverter& c, ConverterEngine& e, bool comple
         return {};
     }
     QString error;
-    if (completed) {
+    if (completed || stopped) {
         const QString joined = JoinPath(m_output);
         av::Dict options;
         MuxerHeaderOptions(e, *c.ConvertOptions(), e.forcedOutput, &options.p);
@@ -177,7 +177,8 @@ QString ResumeSession::AfterRun(TAVConverter& c, ConverterEngine& e, bool comple
                                            QFile::encodeName(m_output).constData()) != 0)
             error = QStringLiteral("%1 cannot replace %2").arg(joined, m_output);
         if (error.isEmpty()) {
-            RemoveResumeRecord(m_output);
+            if (completed)
+                RemoveResumeRecord(m_output);
             // the output is whole again: its size is the joined file's
             keptBytes = 0;
             c.SetSizes(c.InputSize(), QFileInfo(m_output).size());
@@ -191,6 +192,11 @@ QString ResumeSession::AfterRun(TAVConverter& c, ConverterEngine& e, bool comple
         c.ConvertOptions()->m_codecOptions.removeAll(QStringLiteral("reservoir=0"));
     c.ConvertOptions()->m_startTime = windowStartUs;
     c.ConvertOptions()->m_recordingTime = windowRecordingUs;
+    if (!error.isEmpty() && stopped) {
+        // the stop itself went well: the output holds what it held before
+        c.DoLog(AV_LOG_WARNING, QStringLiteral("%1 keeps only what it held before this run: %2").arg(m_output, error));
+        return {};
+    }
     return error.isEmpty() ? error : QStringLiteral("Resuming %1 failed: %2").arg(m_output, error);
 }
 

@@ -43,9 +43,12 @@ public:
     // may not be carried on; the output is untouched then.
     void BeforeOpen(TAVConverter& c);
     // On the worker once the files are closed: completed runs lose their
-    // record; a completed resume joins its part to the output. Returns the
-    // reason a join failed (the output is then as it was), else empty.
-    QString AfterRun(TAVConverter& c, ConverterEngine& e, bool completed);
+    // record; a completed resume joins its part to the output. A stopped
+    // resume joins what its part holds too and keeps the record, so that
+    // the next resume carries on from the later stop. Returns the reason a
+    // completed resume's join failed (the output is then as it was), else
+    // empty.
+    QString AfterRun(TAVConverter& c, ConverterEngine& e, bool completed, bool stopped);
 
     // On the worker, when the audio clock of the output's sound stream
     // number audio (0: its first sound stream) starts at firstSample (the
