@@ -39,8 +39,11 @@ QString DiscWithBlockingTitle(const QString& folder)
     const QString to = folder + "/VIDEO_TS";
     QDir(folder).removeRecursively();
     QDir().mkpath(to);
-    for (const QString& name : QDir(from).entryList(QDir::Files))
-        if (name != "VTS_01_1.VOB") EXPECT_TRUE(QFile::copy(from + "/" + name, to + "/" + name));
+    for (const QString& name : QDir(from).entryList(QDir::Files)) {
+        if (name != "VTS_01_1.VOB") {
+            EXPECT_TRUE(QFile::copy(from + "/" + name, to + "/" + name));
+        }
+    }
     EXPECT_EQ(::mkfifo(QFile::encodeName(to + "/VTS_01_1.VOB").constData(), 0600), 0);
     return folder;
 }

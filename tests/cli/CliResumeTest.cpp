@@ -192,10 +192,12 @@ void ExpectLikeFull(const QString& full, const QString& out, double joinS)
             if (d > worst)
                 worst = d, worstAt = double(i);
             // (where the full conversion shows the same picture twice, either will do)
-            if (i > 0 && MeanDifference(pa[i - 1], pa[i]) > 1.0)
+            if (i > 0 && MeanDifference(pa[i - 1], pa[i]) > 1.0) {
                 EXPECT_LT(d, MeanDifference(pa[i - 1], pb[i])) << "picture " << i << " is the one before it";
-            if (i + 1 < n && MeanDifference(pa[i + 1], pa[i]) > 1.0)
+            }
+            if (i + 1 < n && MeanDifference(pa[i + 1], pa[i]) > 1.0) {
                 EXPECT_LT(d, MeanDifference(pa[i + 1], pb[i])) << "picture " << i << " is the one after it";
+            }
         }
         double neighbours = 0;
         for (size_t i = 1; i < pa.size(); ++i)

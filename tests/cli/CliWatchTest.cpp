@@ -139,10 +139,10 @@ TEST_F(CliWatch, ThreeArrivingFilesAreConvertedOnceTheSlowOneOnlyWhenComplete)
     ASSERT_EQ(reports.size(), 3) << watch.Err().toStdString();
     for (const QJsonObject& o : reports)
         EXPECT_EQ(o["status"].toString(), "completed") << o["source"].toString().toStdString();
-    for (const QString& name : {"first.mkv", "second.mkv", "slow.mkv"}) {
+    for (const char* name : {"first.mkv", "second.mkv", "slow.mkv"}) {
         const ProbeResult p = Probe(m_out + "/" + name);
-        ASSERT_TRUE(p.ok) << name.toStdString() << ": " << p.error.toStdString();
-        EXPECT_NEAR(p.duration, 2.0, 0.2) << name.toStdString(); // the slow file whole, not its first pieces
+        ASSERT_TRUE(p.ok) << name << ": " << p.error.toStdString();
+        EXPECT_NEAR(p.duration, 2.0, 0.2) << name; // the slow file whole, not its first pieces
         EXPECT_EQ(p.Count("video"), 1);
     }
     EXPECT_EQ(RecordOf(m_in + "/slow.mp4")["size"].toDouble(), QFileInfo(m_in + "/slow.mp4").size());

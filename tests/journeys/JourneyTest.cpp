@@ -67,8 +67,9 @@ TEST_F(Journey, TheSameSourceConvertedTwiceKeepsBothFiles)
     const QString clip = CopyInto(dir.path(), SampleMp4());
     QProcess* program = Start({clip});
     for (int run = 1; run <= 2; ++run) {
-        if (run == 2)
+        if (run == 2) {
             ASSERT_EQ(RunToEnd({clip}), 0);
+        }
         const QString dialog = WaitWindow(kDialog);
         ASSERT_FALSE(dialog.isEmpty());
         Keys(dialog, {"Return"});
