@@ -385,6 +385,8 @@ void TAVTask::HandleFinished(TAVConverter*)
     // a stopped run keeps its log for the next start of the program
     if (m_status == stError && !m_runFailed)
         StoreLog();
+    // the last figures (a stopped resume's output is joined only now)
+    InvalidateRow();
 }
 
 void TAVTask::HandleComplete(TAVConverter* sender)
