@@ -331,7 +331,10 @@ void TFormNewConversion::ShowProfileInformation()
         return;
     }
     QStringList lines;
-    lines << tr("Format: %1    File: %2").arg(FormatNames().value(audio->Format()), audio->GetExtension());
+    // a catalog profile names no format of its own: its file type says it
+    const QString format = audio->Format() != TAVCustomAudioProfile::F_NONE ? FormatNames().value(audio->Format())
+                                               : audio->GetExtension().mid(1).toUpper();
+    lines << tr("Format: %1    File: %2").arg(format, audio->GetExtension());
     if (const auto* video = qobject_cast<const TAVCustomVideoProfile*>(audio)) {
         const QString size = video->FrameWidth() > 0 && video->FrameHeight() > 0
                                  ? QStringLiteral("%1x%2").arg(video->FrameWidth()).arg(video->FrameHeight())

@@ -273,6 +273,11 @@ TEST_F(NewConversion, EditIsOnlyForCustomProfilesAndShowsTheEditedProfileAfterwa
     EXPECT_TRUE(form->EditProfileButton()->isEnabled());
     EXPECT_TRUE(form->ProfileInformation()->text().contains("XVID"))
         << form->ProfileInformation()->text().toStdString();
+    // a profile that names no format shows its file type, not "NONE"
+    ASSERT_TRUE(form->SelectProfileByDescription("IPad H264 Video"));
+    EXPECT_TRUE(form->ProfileInformation()->text().startsWith("Format: MP4    File: .mp4"))
+        << form->ProfileInformation()->text().toStdString();
+    ASSERT_TRUE(form->SelectProfileByDescription("MPEG-4(*.mp4)"));
 
     // The editor moved the profile to another category and renamed it.
     TAVProfile* edited = form->CurrentProfile();
