@@ -83,6 +83,43 @@ TEST_F(MainWindowTest, ResumeTaskCarriesOnAStoppedTaskWithItsProgressAndUsedTime
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(".resumed.avi.korvane-resume")));
 }
 
+TEST_F(MainWindowTest, AResumeStoppedInItsTurnIsCarriedOnFromTheLaterStop)
+{
+    TAVTask* task = NewTask(Clip(), "twice.avi");
+    ASSERT_NE(task, nullptr);
+    SelectRows({0});
+    ASSERT_TRUE(ReachProgress(task, 30));
+    window->actStopTask->trigger();
+    ASSERT_TRUE(WaitFor([&] { return task->Converter()->Finished(); }));
+    window->UpdateActions();
+    ASSERT_TRUE(window->actResumeTask->isEnabled());
+
+    window->actResumeTask->trigger();
+    ASSERT_TRUE(WaitFor([&] { return task->Converter()->ResumedUs() > 0; }));
+    const int64_t firstResumeUs = task->Converter()->ResumedUs();
+    ASSERT_TRUE(ReachProgress(task, 75));
+    window->actStopTask->trigger();
+    ASSERT_TRUE(WaitFor([&] { return task->Converter()->Finished(); }));
+    // the output reaches the later stop, and the row says so
+    const QString out = dir.filePath("twice.avi");
+    EXPECT_GT(Probe(out).duration, 40.0 * 0.7);
+    EXPECT_EQ(task->Converter()->OutputSize(), QFileInfo(out).size());
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath(".twice.avi.korvane-resume")));
+    window->UpdateActions();
+    ASSERT_TRUE(window->actResumeTask->isEnabled());
+
+    window->actResumeTask->trigger();
+    ASSERT_TRUE(WaitFor([&] { return task->Converter()->ResumedUs() > 0; }));
+    EXPECT_GT(task->Converter()->ResumedUs(), firstResumeUs + 10000000) << "carried on from the later stop";
+    QPointer<TAVTask> watched(task);
+    ASSERT_TRUE(WaitFor([&] { return !watched || watched->Status() == Status::stFinished; }, 120000));
+    const ProbeResult probe = Probe(out);
+    EXPECT_NEAR(probe.duration, 40.0, 0.05);
+    ASSERT_NE(probe.First("video"), nullptr);
+    EXPECT_EQ(probe.First("video")->packets, 1000);
+    EXPECT_TRUE(DecodesCleanly(out));
+}
+
 TEST_F(MainWindowTest, ATaskRestoredAfterARestartCanBeResumed)
 {
     TAVTask* task = NewTask(Clip(), "restored.avi");
