@@ -13,6 +13,7 @@
 #include "sources/StreamProtocol.h"
 #include "sources/dvd/DvdSource.h"
 #include "transcode/AVConverter.h"
+#include "transcode/ResumeRecord.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -506,8 +507,12 @@ void TAVTask::Delete(bool deleteSource, bool deleteTarget)
     // a DVD source is a stream name, never a file of ours
     if (deleteSource && m_settings->SourceType() == TConversionSettings::stFile && QFileInfo::exists(m_settings->SourceFile()))
         QFile::remove(m_settings->SourceFile());
-    if (deleteTarget && QFileInfo::exists(m_settings->TargetFile()))
-        QFile::remove(m_settings->TargetFile());
+    if (deleteTarget) {
+        if (QFileInfo::exists(m_settings->TargetFile()))
+            QFile::remove(m_settings->TargetFile());
+        // the record that would carry the deleted output on goes with it
+        RemoveResumeRecord(m_settings->TargetFile());
+    }
     TFileInfoCache::Instance().Forget(m_settings->TargetFile());
     TNodeObject* node = m_category;
     if (node)

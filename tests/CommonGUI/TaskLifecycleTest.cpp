@@ -224,4 +224,11 @@ TEST(TaskLifecycle, PausedThenStoppedEndsTheRun)
     EXPECT_EQ(log.Lines(), t->Log()); // the log list follows the task
     t->Stop(); // a second stop of a stopped task changes nothing
     EXPECT_EQ(t->Status(), TAVTask::stError);
+
+    // deleting it with its target takes the target's resume record too
+    const QString record = w.outputFolder + "/.ps.mp4.korvane-resume";
+    EXPECT_TRUE(QFileInfo::exists(record));
+    t->Delete(false, true);
+    EXPECT_FALSE(QFileInfo::exists(w.outputFolder + "/ps.mp4"));
+    EXPECT_FALSE(QFileInfo::exists(record));
 }
